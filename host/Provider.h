@@ -1,0 +1,16 @@
+#pragma once
+
+#include "ZelExport.h"
+#include "ZelSPDevice.h"
+
+// Factories the plugin hands the host, one per device type.
+class ZEL_HOST_API Provider {
+ public:
+  virtual ~Provider();
+};
+
+class ZEL_HOST_API ZelSPDeviceProvider : public Provider {
+ public:
+  ~ZelSPDeviceProvider() override;
+  virtual ZelSPDevice* create() const = 0;
+};

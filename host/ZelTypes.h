@@ -1,0 +1,42 @@
+#pragma once
+
+#include <boost/date_time/posix_time/posix_time_types.hpp>
+#include <cstdint>
+#include <string>
+
+#include "ZelExport.h"
+
+// One alarm rule as the host evaluates it.
+struct rule_value {
+  uint8_t active = 0;
+  std::string id;
+  std::string code;
+  int32_t level = 0;
+  uint32_t seq = 0;
+  std::string name;
+  std::string text;
+  uint32_t device = 0;
+};
+
+// The host's 7-byte time stamp: year (low byte first), month, day, hour, minute, second.
+struct TTime {
+  unsigned char bytes[7];
+};
+static_assert(sizeof(TTime) == 7 && alignof(TTime) == 1, "time stamp is 7 packed bytes");
+
+ZEL_HOST_API TTime get_ttime(boost::posix_time::ptime t);
+
+enum EnumParity { PARITY_NONE = 0, PARITY_ODD = 1, PARITY_EVEN = 2, PARITY_MARK = 3, PARITY_SPACE = 4 };
+
+// A decoded reply as the protocol base hands it to the device. The length field holds twice
+// the number of INFO bytes, low byte first.
+struct ReplyRecord {
+  static constexpr unsigned kMaxInfo = 2048;
+  unsigned char ver;
+  unsigned char adr;
+  unsigned char cid1;
+  unsigned char rtn;
+  unsigned char length[2];
+  unsigned char info[kMaxInfo];
+};
+static_assert(sizeof(ReplyRecord) == 6 + ReplyRecord::kMaxInfo, "reply record is packed");
