@@ -16,14 +16,14 @@ class ZEL_HOST_API ZelSPDevice : public ZelVDevice {
   bool Init(std::weak_ptr<ZelController> controller, unsigned int dataId,
             const Json::Value& settings) override;
 
-  virtual bool RefreshStatus();                                                      // 23
-  virtual int process(unsigned char* data, unsigned int len);                        // 24
-  virtual bool IsProcessing();                                                       // 25
-  virtual bool IsStalled();                                                          // 26
-  virtual int SendData(const unsigned char* data, unsigned int len);                 // 27
+  virtual bool RefreshStatus();                                                         // 23
+  virtual int process(unsigned char* data, unsigned int len);                           // 24
+  virtual bool IsProcessing();                                                          // 25
+  virtual bool IsStalled();                                                             // 26
+  virtual int SendData(const unsigned char* data, unsigned int len);                    // 27
   virtual int SendParityData(const unsigned char* data, unsigned int len, EnumParity);  // 28
-  virtual bool OpenPort();                                                           // 29
-  virtual void ClosePort();                                                          // 30
+  virtual bool OpenPort();                                                              // 29
+  virtual void ClosePort();                                                             // 30
 
   // The byte link of this device; none means the requests only reach the controller.
   void AttachLink(std::shared_ptr<ZelLink> link);

@@ -26,7 +26,13 @@ static_assert(sizeof(TTime) == 7 && alignof(TTime) == 1, "time stamp is 7 packed
 
 ZEL_HOST_API TTime get_ttime(boost::posix_time::ptime t);
 
-enum EnumParity { PARITY_NONE = 0, PARITY_ODD = 1, PARITY_EVEN = 2, PARITY_MARK = 3, PARITY_SPACE = 4 };
+enum EnumParity {
+  PARITY_NONE = 0,
+  PARITY_ODD = 1,
+  PARITY_EVEN = 2,
+  PARITY_MARK = 3,
+  PARITY_SPACE = 4
+};
 
 // A decoded reply as the protocol base hands it to the device. The length field holds twice
 // the number of INFO bytes, low byte first.

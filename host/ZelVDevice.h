@@ -21,21 +21,21 @@ class ZEL_HOST_API ZelVDevice : public VDeviceInterface,
   ZelVDevice();
   ~ZelVDevice() override;
 
-  virtual void Reset();                                                                   // 10
+  virtual void Reset();                                                                      // 10
   virtual bool InitV(ZelVDevice* parent, unsigned int dataId, const Json::Value& settings);  // 11
   virtual bool Init(std::weak_ptr<ZelController> controller, unsigned int dataId,
-                    const Json::Value& settings);                                         // 12
-  virtual bool InitSetting(const Json::Value& settings);                                  // 13
-  virtual bool IsSupportDevice(const std::string& type) const;                            // 14
-  virtual std::shared_ptr<ZelVDevice> GetChildVDevice(unsigned int dataId);               // 15
-  virtual std::vector<std::shared_ptr<ZelVDevice>> GetAllChildVDevices();                 // 16
+                    const Json::Value& settings);                            // 12
+  virtual bool InitSetting(const Json::Value& settings);                     // 13
+  virtual bool IsSupportDevice(const std::string& type) const;               // 14
+  virtual std::shared_ptr<ZelVDevice> GetChildVDevice(unsigned int dataId);  // 15
+  virtual std::vector<std::shared_ptr<ZelVDevice>> GetAllChildVDevices();    // 16
   virtual void SendSP(int dataType, const unsigned char* image, unsigned int len,
-                      bool changed);                                                      // 17
-  virtual void SendDelayData(int);                                                        // 18
-  virtual void SendDoData(int, char);                                                     // 19
-  virtual int ReadDi(int);                                                                // 20
-  virtual float ReadAi(int);                                                              // 21
-  virtual float Get_SP_Value(unsigned int, const std::string&);                           // 22
+                      bool changed);                             // 17
+  virtual void SendDelayData(int);                               // 18
+  virtual void SendDoData(int, char);                            // 19
+  virtual int ReadDi(int);                                       // 20
+  virtual float ReadAi(int);                                     // 21
+  virtual float Get_SP_Value(unsigned int, const std::string&);  // 22
 
   // Appends one rule to rules_.
   void CheckThresholdBool(int level, const std::string& id, const std::string& code,

@@ -11,7 +11,9 @@
 class BoundedReader {
  public:
   BoundedReader(const unsigned char* data, int remaining)
-      : data_(data), limit_(remaining < 0 ? 0 : static_cast<size_t>(remaining)), remaining_(remaining) {}
+      : data_(data),
+        limit_(remaining < 0 ? 0 : static_cast<size_t>(remaining)),
+        remaining_(remaining) {}
 
   bool u8(uint8_t& out) {
     if (!take(1)) return false;

@@ -30,6 +30,8 @@ class Bench {
 // "0A ff" or "0aff" to bytes; throws std::invalid_argument on anything else.
 std::vector<unsigned char> FromHex(const std::string& hex);
 std::string ToHex(const unsigned char* data, size_t len);
-inline std::string ToHex(const std::vector<unsigned char>& v) { return ToHex(v.data(), v.size()); }
+inline std::string ToHex(const std::vector<unsigned char>& v) {
+  return ToHex(v.data(), v.size());
+}
 
 }  // namespace zel

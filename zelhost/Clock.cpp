@@ -52,9 +52,15 @@ boost::posix_time::ptime HostClock::Now() {
   return virtualMode ? virtualNow : boost::posix_time::second_clock::local_time();
 }
 
-uint64_t HostClock::PauseCount() { return pauseCount; }
-uint64_t HostClock::PausedMicroseconds() { return pausedUs; }
-unsigned int HostClock::LastPause() { return lastPause; }
+uint64_t HostClock::PauseCount() {
+  return pauseCount;
+}
+uint64_t HostClock::PausedMicroseconds() {
+  return pausedUs;
+}
+unsigned int HostClock::LastPause() {
+  return lastPause;
+}
 void HostClock::ResetPauses() {
   pauseCount = 0;
   pausedUs = 0;

@@ -49,13 +49,21 @@ bool ZelVDevice::Init(std::weak_ptr<ZelController> controller, unsigned int data
   return InitSetting(settings);
 }
 
-bool ZelVDevice::InitSetting(const Json::Value&) { return true; }
+bool ZelVDevice::InitSetting(const Json::Value&) {
+  return true;
+}
 
-bool ZelVDevice::IsSupportDevice(const std::string& type) const { return type == DeviceType(); }
+bool ZelVDevice::IsSupportDevice(const std::string& type) const {
+  return type == DeviceType();
+}
 
-std::shared_ptr<ZelVDevice> ZelVDevice::GetChildVDevice(unsigned int) { return {}; }
+std::shared_ptr<ZelVDevice> ZelVDevice::GetChildVDevice(unsigned int) {
+  return {};
+}
 
-std::vector<std::shared_ptr<ZelVDevice>> ZelVDevice::GetAllChildVDevices() { return {}; }
+std::vector<std::shared_ptr<ZelVDevice>> ZelVDevice::GetAllChildVDevices() {
+  return {};
+}
 
 void ZelVDevice::SendSP(int dataType, const unsigned char* image, unsigned int len, bool) {
   if (auto c = controller_.lock()) c->Publish(DataId(), dataType, image, len);
@@ -63,15 +71,19 @@ void ZelVDevice::SendSP(int dataType, const unsigned char* image, unsigned int l
 
 void ZelVDevice::SendDelayData(int) {}
 void ZelVDevice::SendDoData(int, char) {}
-int ZelVDevice::ReadDi(int) { return 0; }
-float ZelVDevice::ReadAi(int) { return 0.0f; }
+int ZelVDevice::ReadDi(int) {
+  return 0;
+}
+float ZelVDevice::ReadAi(int) {
+  return 0.0f;
+}
 float ZelVDevice::Get_SP_Value(unsigned int id, const std::string& name) {
   return Get_Value(id, name);
 }
 
 void ZelVDevice::CheckThresholdBool(int level, const std::string& id, const std::string& code,
-                                    const std::string& name, const std::string& text,
-                                    bool active, uint16_t seq) {
+                                    const std::string& name, const std::string& text, bool active,
+                                    uint16_t seq) {
   rule_value r;
   r.active = active ? 1 : 0;
   r.id = id;
@@ -108,18 +120,28 @@ void ZelVDevice::SaveDeviceHistory(const unsigned char* image, unsigned int len)
 ZelSPDevice::ZelSPDevice() = default;
 ZelSPDevice::~ZelSPDevice() = default;
 
-void ZelSPDevice::Reset() { outstanding_ = 0; }
+void ZelSPDevice::Reset() {
+  outstanding_ = 0;
+}
 
 bool ZelSPDevice::Init(std::weak_ptr<ZelController> controller, unsigned int dataId,
                        const Json::Value& settings) {
   return ZelVDevice::Init(std::move(controller), dataId, settings);
 }
 
-bool ZelSPDevice::RefreshStatus() { return portOpen_ != 0 && outstanding_ == 0; }
+bool ZelSPDevice::RefreshStatus() {
+  return portOpen_ != 0 && outstanding_ == 0;
+}
 
-int ZelSPDevice::process(unsigned char*, unsigned int len) { return static_cast<int>(len); }
-bool ZelSPDevice::IsProcessing() { return outstanding_ != 0; }
-bool ZelSPDevice::IsStalled() { return false; }
+int ZelSPDevice::process(unsigned char*, unsigned int len) {
+  return static_cast<int>(len);
+}
+bool ZelSPDevice::IsProcessing() {
+  return outstanding_ != 0;
+}
+bool ZelSPDevice::IsStalled() {
+  return false;
+}
 
 int ZelSPDevice::SendData(const unsigned char* data, unsigned int len) {
   if (!link_ || !link_->IsOpen()) return -1;
@@ -141,7 +163,9 @@ void ZelSPDevice::ClosePort() {
   portOpen_ = 0;
 }
 
-void ZelSPDevice::AttachLink(std::shared_ptr<ZelLink> link) { link_ = std::move(link); }
+void ZelSPDevice::AttachLink(std::shared_ptr<ZelLink> link) {
+  link_ = std::move(link);
+}
 
 // ---- PMBusProtocol ----
 
@@ -159,7 +183,8 @@ bool PMBusProtocol::InitSetting(const Json::Value& settings) {
   if (port.isString()) port_ = port.asString();
   if (baud.isUInt()) baudRate_ = baud.asUInt();
   if (address.isUInt()) address_ = static_cast<uint8_t>(address.asUInt());
-  if (settings["reply_timeout_ms"].isUInt()) replyTimeoutMs_ = settings["reply_timeout_ms"].asUInt();
+  if (settings["reply_timeout_ms"].isUInt())
+    replyTimeoutMs_ = settings["reply_timeout_ms"].asUInt();
   if (settings["gap_ms"].isUInt()) gapMs_ = settings["gap_ms"].asUInt();
   if (settings["full_refresh_s"].isUInt()) fullRefreshS_ = settings["full_refresh_s"].asUInt();
   return true;
@@ -171,9 +196,13 @@ void PMBusProtocol::Reset() {
   if (auto c = controller_.lock()) c->DeviceReset(DataId());
 }
 
-int PMBusProtocol::process(unsigned char*, unsigned int len) { return static_cast<int>(len); }
+int PMBusProtocol::process(unsigned char*, unsigned int len) {
+  return static_cast<int>(len);
+}
 
-int PMBusProtocol::process_payload() { return 1; }
+int PMBusProtocol::process_payload() {
+  return 1;
+}
 
 int PMBusProtocol::process_error() {
   Reset();

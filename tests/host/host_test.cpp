@@ -61,9 +61,9 @@ TEST_F(HostTest, InfoLogFormatsPlaceholdersAndNeverThrows) {
   auto device = std::make_shared<rvt_test::PlainDevice>();
   device->Init(bench.controller, 42, Json::Value());
   device->InfoLog("A:ProcotolError {} read {} - {}", device->DataId(), 7, -1);
-  device->InfoLog("B {} only", 1, 2, 3);                  // surplus values are ignored
+  device->InfoLog("B {} only", 1, 2, 3);  // surplus values are ignored
   device->InfoLog("ProcotolError %u read 40_43 m is %d max %d", 42u, 1, 0);  // printf text stays
-  device->InfoLog("C {} {} {}", 1);                       // too few values: logged as it stands
+  device->InfoLog("C {} {} {}", 1);  // too few values: logged as it stands
   device->InfoLog("D:ProcotolError P{} x", 5u);
   EXPECT_EQ(Logs(), (std::vector<std::string>{"A:ProcotolError 42 read 7 - -1", "B 1 only",
                                               "ProcotolError %u read 40_43 m is %d max %d",
