@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Encoder.h"
+#include "Frame.h"
+#include "Scenario.h"
+
+// The power system's side of the line: request frames in, reply bytes out.
+namespace sim {
+
+// What to write for one request: nothing (silence), or the reply in one or more pieces.
+struct Output {
+  std::vector<std::string> pieces;
+  unsigned delayMs = 0;  // pause between pieces
+};
+
+class Responder {
+ public:
+  explicit Responder(Scenario scenario);
+
+  // One line per frame: "<<" a request, ">>" a reply, and what was injected or dropped.
+  void SetTrace(std::function<void(const std::string&)> trace) { trace_ = std::move(trace); }
+
+  // Bytes read from the line; the replies to the requests they complete, in order.
+  std::vector<Output> Feed(const uint8_t* data, size_t len);
+  // The reply to one decoded request.
+  Output Answer(const framing::Frame& request);
+
+  // The round the last request belongs to: a request earlier in the chain than the one
+  // before it starts a round; the same request again is a retry within the round.
+  unsigned Round() const { return round_; }
+  uint64_t Requests() const { return requests_; }
+
+ private:
+  void Trace(const std::string& line) const;
+  void StartRoundIfDue(uint16_t command);
+  Flags CurrentFlags(const Site& site, uint16_t command);
+
+  Scenario scenario_;
+  std::function<void(const std::string&)> trace_;
+  framing::Receiver receiver_;
+  unsigned round_ = 0;
+  int lastPosition_ = -1;
+  uint64_t requests_ = 0;
+  Flags flags_;
+  // INFO after the flags byte of the last switch and alarm replies sent, per command.
+  std::map<uint16_t, std::vector<uint8_t>> lastSent_;
+  // Replies damaged so far by each fault, in the round it last acted in.
+  std::vector<std::pair<unsigned, unsigned>> used_;
+};
+
+}  // namespace sim
