@@ -14,3 +14,24 @@ endif()
 if(RVT_BUILD_TESTS)
   find_package(GTest REQUIRED)
 endif()
+
+# 64-bit atomics: on 32-bit MIPS they are library calls into libatomic.
+include(CheckCXXSourceCompiles)
+set(_rvt_atomic_test [[
+#include <atomic>
+#include <cstdint>
+std::atomic<uint64_t> n{0};
+int main() { return static_cast<int>(++n); }
+]])
+check_cxx_source_compiles("${_rvt_atomic_test}" RVT_ATOMIC64_BUILTIN)
+set(RVT_ATOMIC "")
+if(NOT RVT_ATOMIC64_BUILTIN)
+  set(CMAKE_REQUIRED_LIBRARIES atomic)
+  check_cxx_source_compiles("${_rvt_atomic_test}" RVT_ATOMIC64_LIBATOMIC)
+  unset(CMAKE_REQUIRED_LIBRARIES)
+  if(NOT RVT_ATOMIC64_LIBATOMIC)
+    message(FATAL_ERROR "64-bit atomics need libatomic, which was not found")
+  endif()
+  set(RVT_ATOMIC atomic)
+endif()
+unset(_rvt_atomic_test)

@@ -1,6 +1,18 @@
 #!/usr/bin/env bash
-# The test command: installs what is missing, builds and runs every test.
+# The test command: installs what is missing, then builds and runs every test twice: natively,
+# and for the controller (32-bit MIPS little-endian) under qemu-user.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
-cmake --workflow --preset default
+scripts/install-deps.sh --mipsel
+
+summary=()
+for preset in default mipsel; do
+  log="build/${preset}-test.log"
+  mkdir -p build
+  start=$SECONDS
+  cmake --workflow --preset "$preset" 2>&1 | tee "$log"
+  # ctest ends with "100% tests passed, 0 tests failed out of N".
+  count=$(sed -n 's/.*tests failed out of \([0-9]\+\).*/\1/p' "$log" | tail -n 1)
+  summary+=("${preset}: ${count:-0} tests run, all passed ($((SECONDS - start)) s)")
+done
+printf '%s\n' "${summary[@]}"
