@@ -15,7 +15,8 @@ if(RVT_BUILD_TESTS)
   find_package(GTest REQUIRED)
 endif()
 
-# 64-bit atomics: on 32-bit MIPS they are library calls into libatomic.
+# 64-bit atomics: on 32-bit MIPS they are calls into libatomic. Whatever links the thread library
+# (the stand-in host, the simulator; not the plugin) gets libatomic with it where it is needed.
 include(CheckCXXSourceCompiles)
 set(_rvt_atomic_test [[
 #include <atomic>
@@ -24,7 +25,6 @@ std::atomic<uint64_t> n{0};
 int main() { return static_cast<int>(++n); }
 ]])
 check_cxx_source_compiles("${_rvt_atomic_test}" RVT_ATOMIC64_BUILTIN)
-set(RVT_ATOMIC "")
 if(NOT RVT_ATOMIC64_BUILTIN)
   set(CMAKE_REQUIRED_LIBRARIES atomic)
   check_cxx_source_compiles("${_rvt_atomic_test}" RVT_ATOMIC64_LIBATOMIC)
@@ -32,6 +32,6 @@ if(NOT RVT_ATOMIC64_BUILTIN)
   if(NOT RVT_ATOMIC64_LIBATOMIC)
     message(FATAL_ERROR "64-bit atomics need libatomic, which was not found")
   endif()
-  set(RVT_ATOMIC atomic)
+  set_property(TARGET Threads::Threads APPEND PROPERTY INTERFACE_LINK_LIBRARIES atomic)
 endif()
 unset(_rvt_atomic_test)
