@@ -6,6 +6,10 @@
 
 #include "ZelSPDevice.h"
 
+namespace zel {
+struct LineState;
+}
+
 // The request/reply protocol base: frames requests, decodes replies into reply_.
 class ZEL_HOST_API PMBusProtocol : public ZelSPDevice {
  public:
@@ -39,4 +43,6 @@ class ZEL_HOST_API PMBusProtocol : public ZelSPDevice {
   boost::posix_time::ptime lastFullRefresh_;
   std::vector<unsigned char> rxFrame_;
   ReplyRecord rxReply_{};
+  // The stand-in host's receiver, fault counters and link state of this line.
+  std::shared_ptr<zel::LineState> line_;
 };

@@ -2,6 +2,7 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 
 #include "Clock.h"
+#include "Line.h"
 #include "Link.h"
 #include "PMBusProtocol.h"
 #include "Provider.h"
@@ -11,6 +12,12 @@ ZelController::~ZelController() = default;
 ZelLink::~ZelLink() = default;
 Provider::~Provider() = default;
 ZelSPDeviceProvider::~ZelSPDeviceProvider() = default;
+
+namespace {
+// Images published on this thread; a reply whose handling publishes ends a round. Devices are
+// driven one call at a time on their polling thread, so the count belongs to the reply at hand.
+thread_local uint64_t publishedHere = 0;
+}  // namespace
 
 TTime get_ttime(boost::posix_time::ptime t) {
   TTime out{};
@@ -66,6 +73,7 @@ std::vector<std::shared_ptr<ZelVDevice>> ZelVDevice::GetAllChildVDevices() {
 }
 
 void ZelVDevice::SendSP(int dataType, const unsigned char* image, unsigned int len, bool) {
+  ++publishedHere;
   if (auto c = controller_.lock()) c->Publish(DataId(), dataType, image, len);
 }
 
@@ -169,7 +177,7 @@ void ZelSPDevice::AttachLink(std::shared_ptr<ZelLink> link) {
 
 // ---- PMBusProtocol ----
 
-PMBusProtocol::PMBusProtocol() = default;
+PMBusProtocol::PMBusProtocol() : line_(std::make_shared<zel::LineState>()) {}
 PMBusProtocol::~PMBusProtocol() = default;
 
 bool PMBusProtocol::InitSetting(const Json::Value& settings) {
@@ -193,11 +201,8 @@ bool PMBusProtocol::InitSetting(const Json::Value& settings) {
 void PMBusProtocol::Reset() {
   ZelSPDevice::Reset();
   rxFrame_.clear();
+  line_->receiver.Clear();
   if (auto c = controller_.lock()) c->DeviceReset(DataId());
-}
-
-int PMBusProtocol::process(unsigned char*, unsigned int len) {
-  return static_cast<int>(len);
 }
 
 int PMBusProtocol::process_payload() {
@@ -215,19 +220,11 @@ void PMBusProtocol::write_pmbus_cmd(unsigned char cid1, unsigned char cid2) {
   write_pmbus_cmd(cid1, cid2, nullptr, 0);
 }
 
-void PMBusProtocol::write_pmbus_cmd(unsigned char cid1, unsigned char cid2,
-                                    const unsigned char* info, unsigned int len) {
-  if (auto c = controller_.lock()) c->Request(DataId(), cid1, cid2, info, len);
-  lastCid1_ = cid1;
-  lastCid2_ = cid2;
-  outstanding_ = 1;
-  ++requestsSent_;
-}
-
 int PMBusProtocol::HandleReply(ReplyRecord* reply) {
   outstanding_ = 0;
   reply_ = reply;
   const uint64_t before = requestsSent_;
+  const uint64_t publishedBefore = publishedHere;
   const int result = process_payload();
   reply_ = nullptr;
 
@@ -239,6 +236,7 @@ int PMBusProtocol::HandleReply(ReplyRecord* reply) {
   }
 
   if (result == 0) {
+    if (publishedHere != publishedBefore) ++line_->rounds;
     const auto now = zel::HostClock::Now();
     lastUpdate_ = now;
     if (lastFullRefresh_.is_not_a_date_time()) lastFullRefresh_ = now;

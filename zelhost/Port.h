@@ -1,0 +1,32 @@
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "Link.h"
+
+namespace zel {
+
+// What a device's line gets from the program: the event loop it runs on, the speed, and where
+// its bytes and its failure go. Both callbacks are to be called on the loop's thread.
+struct LinkContext {
+  boost::asio::io_context& io;
+  unsigned int baud = 9600;
+  // Bytes received from the line, handed to the device.
+  std::function<void(const unsigned char* data, size_t len)> receive;
+  // The line broke after it opened (read error, hang-up): the program stops with this text.
+  std::function<void(const std::string& why)> fail;
+};
+
+struct LinkResult {
+  std::shared_ptr<ZelLink> link;  // open; empty when the port did not open
+  std::string error;              // why it did not open
+};
+
+// Opens the line that a device's "port" setting names: a serial device (or pty) path.
+LinkResult OpenLink(const std::string& port, const LinkContext& context);
+
+}  // namespace zel

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace zel {
+
+// The command line of zelhost.
+struct Options {
+  std::string config;
+  std::string plugin;   // overrides the configuration's "plugin"
+  std::string events;   // "-" for standard output; empty: human summary
+  std::string replay;   // replay file instead of the serial lines
+  std::string record;   // replies as received, in the replay format
+  std::string history;  // SQLite file; overrides the configuration's "history"
+  uint64_t rounds = 0;  // stop after this many complete rounds of every device; 0: no limit
+  bool trace = false;
+};
+
+// A mistake of the user's: reported as one line, with a non-zero exit.
+class UserError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Runs the bench program; the exit status. Throws UserError.
+int Run(const Options& options);
+
+}  // namespace zel

@@ -1,0 +1,32 @@
+// zelhost: the bench host for the driver plugin.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+
+#include "Program.h"
+
+int main(int argc, char** argv) {
+  zel::Options o;
+  CLI::App app{
+      "Bench host: loads the driver plugin, polls its devices over serial lines or a "
+      "replay file, and prints what they publish."};
+  app.add_option("--config", o.config, "configuration file (JSON)");
+  app.add_option("--plugin", o.plugin, "the plugin's shared object (overrides \"plugin\")");
+  app.add_option("--rounds", o.rounds, "stop after N complete rounds of every device")
+      ->check(CLI::Range(1, 1000000000));
+  app.add_option("--events", o.events, "JSON events, one a line, to FILE (- for standard output)");
+  app.add_option("--replay", o.replay, "answer every request from FILE instead of the lines");
+  app.add_option("--record", o.record, "write every reply as received to FILE, in replay format");
+  app.add_option("--history", o.history, "SQLite history database (overrides \"history\")");
+  app.add_flag("--trace", o.trace, "print every frame (>> sent, << received) on standard error");
+  app.failure_message([](const CLI::App*, const CLI::Error& e) {
+    return "zelhost: " + std::string(e.what()) + " (see --help)\n";
+  });
+  CLI11_PARSE(app, argc, argv);
+
+  try {
+    return zel::Run(o);
+  } catch (const zel::UserError& e) {
+    std::fprintf(stderr, "zelhost: %s\n", e.what());
+    return 1;
+  }
+}
