@@ -1,0 +1,9 @@
+#include "RVT2600RC.h"
+
+RVT2600RC::RVT2600RC() {
+  deviceType_ = "rvt2600-rc";
+}
+
+RVT2600RC::~RVT2600RC() = default;
+
+void RVT2600RC::DoImpCheckAlert() {}
