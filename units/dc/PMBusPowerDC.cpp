@@ -32,7 +32,7 @@ void PrintPartHead(const unsigned char* data, int remaining) {
   std::printf("\n");
 }
 
-// count state bytes: the first cap of them stored, the rest passed over.
+// Reads count state bytes: the first Cap are stored, the rest passed over.
 template <size_t Cap>
 bool ReadCapped(BoundedReader& r, uint8_t (&slots)[Cap], uint8_t count) {
   const size_t kept = count < Cap ? count : Cap;
