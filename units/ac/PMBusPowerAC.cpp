@@ -172,13 +172,13 @@ float PMBusPowerAC<TeleAC, TeleACChannel, RT_AC>::Get_Value(unsigned int,
   // Counted digit by digit and given up once past the channels, so that an index of any
   // length is simply out of range.
   size_t index = 0;
-  for (const char digit : match.str(1)) {
-    index = index * 10 + static_cast<size_t>(digit - '0');
+  for (auto digit = match[1].first; digit != match[1].second; ++digit) {
+    index = index * 10 + static_cast<size_t>(*digit - '0');
     if (index >= channels.size()) break;
   }
   if (index >= channels.size()) throw std::out_of_range("通道参数越界");
   const TeleACChannel& ch = channels[index];
-  const std::string selector = match.str(2);
+  const auto& selector = match[2];
   if (selector == "a") return ch.a;
   if (selector == "b") return ch.b;
   if (selector == "c") return ch.c;
