@@ -1,0 +1,343 @@
+// The zelhost program end to end on the built plugin: replays, a restart from the history, a
+// session recorded on a pty, and the mistakes a user makes.
+#include <gtest/gtest.h>
+#include <json/reader.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "LineServer.h"
+#include "Scenario.h"
+
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string err;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> FileLines(const std::string& path) {
+  std::vector<std::string> out;
+  std::ifstream in(path);
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  return out;
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path) << text;
+}
+
+// The replies of the two-round fixture, without its comments.
+std::vector<std::string> FixtureReplies() {
+  std::vector<std::string> out;
+  for (const std::string& l : FileLines(std::string(ZELHOST_DATA) + "/two_rounds.replay"))
+    if (!l.empty() && l[0] != '#') out.push_back(l);
+  return out;
+}
+
+class ZelhostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = ::testing::TempDir() + "zelhost_XXXXXX";
+    ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
+    dir = pattern + "/";
+  }
+  void TearDown() override {
+    if (!HasFailure()) std::system(("rm -rf '" + dir + "'").c_str());
+  }
+
+  // A configuration with one power system: AC unit 11, DC unit 21, the rectifier unit.
+  std::string Config(const std::string& extraSettings = "", const std::string& extraTop = "") {
+    const std::string path = dir + "config.json";
+    WriteFile(path, std::string("{\"plugin\": \"") + ZELHOST_PLUGIN + "\"," + extraTop +
+                        "\"devices\": [{\"type\": \"rvt2600\", \"data_id\": 1, \"settings\": {" +
+                        extraSettings +
+                        "\"acSetting\": [{\"data_id\": 11}], \"dcSetting\": [{\"data_id\": 21}],"
+                        "\"rcSetting\": {}}}]}");
+    return path;
+  }
+
+  Result Zelhost(const std::string& args) {
+    const std::string cmd =
+        std::string(ZELHOST_PROGRAM) + " " + args + " > '" + dir + "stdout' 2> '" + dir + "stderr'";
+    const int raw = std::system(cmd.c_str());
+    Result r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.err = ReadFile(dir + "stderr");
+    return r;
+  }
+
+  // Runs a replay and returns its events.
+  std::vector<Json::Value> Replay(const std::vector<std::string>& replies,
+                                  const std::string& more = "") {
+    std::string text;
+    for (const auto& l : replies) text += l + "\n";
+    WriteFile(dir + "replay.txt", text);
+    const Result r = Zelhost("--config '" + Config() + "' --replay '" + dir +
+                             "replay.txt' --events '" + dir + "events.jsonl' " + more);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return Events(dir + "events.jsonl");
+  }
+
+  static std::vector<Json::Value> Events(const std::string& path) {
+    std::vector<Json::Value> out;
+    for (const std::string& line : FileLines(path)) {
+      Json::Value v;
+      std::istringstream in(line);
+      Json::CharReaderBuilder b;
+      std::string errors;
+      EXPECT_TRUE(Json::parseFromStream(b, in, &v, &errors)) << line;
+      out.push_back(v);
+    }
+    return out;
+  }
+
+  std::string dir;
+};
+
+std::vector<Json::Value> Only(const std::vector<Json::Value>& events, const std::string& kind) {
+  std::vector<Json::Value> out;
+  for (const auto& e : events)
+    if (e["event"].asString() == kind) out.push_back(e);
+  return out;
+}
+
+std::vector<std::string> Requests(const std::vector<Json::Value>& events) {
+  std::vector<std::string> out;
+  for (const auto& e : Only(events, "request"))
+    out.push_back(e["cid1"].asString() + e["cid2"].asString() + e["info"].asString());
+  return out;
+}
+
+// Ids of the active rules of each rules event of a device, one string per event.
+std::vector<std::string> ActiveRules(const std::vector<Json::Value>& events, unsigned device,
+                                     const std::string& idPrefix) {
+  std::vector<std::string> out;
+  for (const auto& e : Only(events, "rules")) {
+    if (e["device"].asUInt() != device) continue;
+    if (e["rules"][0]["id"].asString().rfind(idPrefix, 0) != 0) continue;
+    std::string active = std::to_string(e["rules"].size()) + ":";
+    for (const auto& r : e["rules"])
+      if (r["active"].asBool()) active += " " + r["id"].asString() + "/" + r["seq"].asString();
+    out.push_back(active);
+  }
+  return out;
+}
+
+// The 7-byte time stamp of an image at a byte offset, as hex.
+std::string Stamp(const Json::Value& publish, size_t offset) {
+  return publish["image"].asString().substr(2 * offset, 14);
+}
+
+const std::vector<std::string> kFullRound = {"4041FF", "4043FF", "4044FF", "4141", "4143",
+                                             "4144",   "4241",   "4244",   "4046", "4246"};
+
+TEST_F(ZelhostTest, ReplayOfTwoRounds) {
+  const auto events = Replay(FixtureReplies());
+
+  std::vector<std::string> requests = {"4051"};
+  requests.insert(requests.end(), kFullRound.begin(), kFullRound.end());
+  // The second round asks only for what the change flags name; the third waits for a line.
+  for (const char* r : {"4041FF", "4044FF", "4141", "4241", "4046", "4246", "4041FF"})
+    requests.push_back(r);
+  EXPECT_EQ(Requests(events), requests);
+
+  const auto published = Only(events, "publish");
+  ASSERT_EQ(published.size(), 6u);
+  const struct {
+    unsigned device;
+    int type;
+    size_t bytes;
+    size_t stampAt;
+  } images[] = {{11, 5106, 32 + 2 * 30, 25}, {21, 5108, 166, 159}, {1, 5107, 65 + 2 * 32, 58}};
+  for (size_t k = 0; k < 6; ++k) {
+    const auto& want = images[k % 3];
+    EXPECT_EQ(published[k]["device"].asUInt(), want.device);
+    EXPECT_EQ(published[k]["data_type"].asInt(), want.type);
+    EXPECT_EQ(published[k]["image"].asString().size(), 2 * want.bytes);
+    // 2026-01-01 00:00:00, then the round two seconds later
+    EXPECT_EQ(Stamp(published[k], want.stampAt), k < 3 ? "EA070101000000" : "EA070101000002");
+  }
+  EXPECT_EQ(published[0]["image"].asString().substr(0, 32), "0B00000033333341CDCC2C4100003841")
+      << "data id 11, ia 11.2, ib 10.8, ic 11.5";
+
+  EXPECT_EQ(ActiveRules(events, 11, "AC_"), (std::vector<std::string>{"31:", "31: AC_0/12"}));
+  EXPECT_EQ(ActiveRules(events, 21, "DC_"), (std::vector<std::string>{"66:", "66:"}));
+  EXPECT_EQ(ActiveRules(events, 1, "RC_"), (std::vector<std::string>{"2:", "2:"}));
+  const auto alarms = Only(events, "alarm");
+  ASSERT_EQ(alarms.size(), 1u);
+  EXPECT_EQ(alarms[0]["id"].asString(), "AC_0");
+  EXPECT_EQ(alarms[0]["text"].asString(), "交流屏2输入线/相电压AB/A");
+  EXPECT_EQ(alarms[0]["state"].asString(), "raised");
+
+  const auto values = Only(events, "values");
+  ASSERT_EQ(values.size(), 4u);
+  const Json::Value& ac = values[2]["values"];
+  EXPECT_EQ(values[2]["device"].asUInt(), 11u);
+  EXPECT_EQ(ac["ia"].asFloat(), 11.2f);
+  EXPECT_EQ(ac["ic"].asFloat(), 11.5f);
+  EXPECT_EQ(ac["ia_alert"].asFloat(), 0.0f);
+  EXPECT_EQ(ac["channel_0_a"].asFloat(), 229.8f);
+  EXPECT_EQ(ac["channel_1_f"].asFloat(), 49.9f);
+  EXPECT_FALSE(ac.isMember("channel_2_a"));
+  EXPECT_EQ(values[1]["values"]["i"].asFloat(), 118.7f);
+  EXPECT_EQ(values[3]["values"]["i"].asFloat(), 120.5f);
+  EXPECT_EQ(values[3]["values"]["v"].asFloat(), 53.5f);
+
+  const auto rounds = Only(events, "round");
+  ASSERT_EQ(rounds.size(), 2u);
+  EXPECT_EQ(rounds[1]["round"].asInt(), 2);
+  // Each round: its images, then its values, then the round; the end comes last.
+  EXPECT_EQ(events.back()["event"].asString(), "end");
+  EXPECT_EQ(events[events.size() - 3]["event"].asString(), "round");
+}
+
+TEST_F(ZelhostTest, ATimeoutAtTheLastStepRestartsTheRound) {
+  const auto fixture = FixtureReplies();
+  std::vector<std::string> replies(fixture.begin(), fixture.begin() + 10);   // up to 40 46
+  replies.push_back("timeout");                                              // no reply to 42 46
+  replies.insert(replies.end(), fixture.begin() + 1, fixture.begin() + 11);  // the round again
+  const auto events = Replay(replies);
+
+  std::vector<std::string> requests = {"4051"};
+  requests.insert(requests.end(), kFullRound.begin(), kFullRound.end());
+  requests.insert(requests.end(), kFullRound.begin(), kFullRound.end());
+  requests.push_back("4041FF");
+  EXPECT_EQ(Requests(events), requests);
+
+  // The log names the missing reply; the one round that ends is the restarted one.
+  bool logged = false;
+  for (const auto& e : Only(events, "log"))
+    logged = logged || e["text"].asString() == "zelhost: no reply to 42 46";
+  EXPECT_TRUE(logged);
+  const auto published = Only(events, "publish");
+  ASSERT_EQ(published.size(), 3u);
+  EXPECT_EQ(Stamp(published[0], 25), "EA070101000002");  // after the 2 s of the retry
+  EXPECT_EQ(Only(events, "round").size(), 1u);
+}
+
+TEST_F(ZelhostTest, ARestartAnswersFromTheHistoryBeforeTheFirstRound) {
+  const auto first = Replay(FixtureReplies(), "--history '" + dir + "history.db'");
+  const auto lastValues = Only(first, "values");
+  ASSERT_EQ(lastValues.size(), 4u);
+
+  // Restarted with the history named in the configuration, and no reply to give.
+  WriteFile(dir + "empty.txt", "# nothing on the line\n");
+  const Result r = Zelhost("--config '" + Config("", "\"history\": \"history.db\",") +
+                           "' --replay '" + dir + "empty.txt' --events '" + dir + "again.jsonl'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto events = Events(dir + "again.jsonl");
+  std::vector<std::string> kinds;
+  for (const auto& e : events) kinds.push_back(e["event"].asString());
+  EXPECT_EQ(kinds, (std::vector<std::string>{"cache", "cache", "cache", "values", "values",
+                                             "request", "end"}));
+  for (size_t k = 0; k < 3; ++k) EXPECT_TRUE(events[k]["accepted"].asBool()) << k;
+  EXPECT_EQ(events[0]["device"].asUInt(), 11u);
+  EXPECT_EQ(events[2]["device"].asUInt(), 1u);  // the rectifier unit keeps the root's id
+  // The newest images: the values of the last round before the restart.
+  EXPECT_EQ(events[3], lastValues[2]);
+  EXPECT_EQ(events[4], lastValues[3]);
+}
+
+TEST_F(ZelhostTest, ASessionRecordedOnAPtyReplaysToTheSameEvents) {
+  // One reply missing and one damaged on the line; each is asked for again.
+  sim::LineServer server(sim::Scenario::Parse(R"({
+    "model": "rvt2600",
+    "ac": [{"channels": [{"a": 229.8, "b": 230.4, "c": 231.1, "f": 50.0, "alerts": [0, 2, 0, 0]}],
+            "ia": 11.2, "ib": 10.8, "ic": 11.5}],
+    "rc": {"group": 53.5, "modules": [{"analog": 19.8, "fault": 1}]},
+    "dc": [{"v": 53.5, "i": 118.7, "fuses": 64, "fuse_faults": [3]}],
+    "faults": [{"round": 1, "step": "41_43", "kind": "silence"},
+               {"round": 1, "step": "42_41", "kind": "bad_checksum"}]
+  })",
+                                              "test scenario"));
+  server.OpenPty();
+  server.Start();
+  const std::string config =
+      Config("\"port\": \"" + server.Path() + "\", \"reply_timeout_ms\": 100, \"gap_ms\": 50,");
+  const Result live = Zelhost("--config '" + config + "' --rounds 1 --trace --record '" + dir +
+                              "session.replay' --events '" + dir + "live.jsonl'");
+  server.Stop();
+  ASSERT_EQ(live.status, 0) << live.err;
+  EXPECT_NE(live.err.find(">> ~20014051"), std::string::npos) << live.err;
+  EXPECT_NE(live.err.find("dropped: bad CHKSUM"), std::string::npos) << live.err;
+  const std::string recording = ReadFile(dir + "session.replay");
+  size_t timeouts = 0;
+  for (size_t at = 0; (at = recording.find("\ntimeout\n", at)) != std::string::npos; ++at)
+    ++timeouts;
+  EXPECT_EQ(timeouts, 2u) << recording;
+
+  const Result replay = Zelhost("--config '" + config + "' --replay '" + dir +
+                                "session.replay' --events '" + dir + "replay.jsonl'");
+  ASSERT_EQ(replay.status, 0) << replay.err;
+  const auto a = Events(dir + "live.jsonl");
+  const auto b = Events(dir + "replay.jsonl");
+  for (const char* kind : {"publish", "rules", "values"}) {
+    ASSERT_EQ(Only(a, kind).size(), Only(b, kind).size()) << kind;
+    EXPECT_EQ(Only(a, kind), Only(b, kind)) << kind;
+  }
+  EXPECT_EQ(Only(a, "publish").size(), 3u);
+  EXPECT_EQ(ActiveRules(a, 21, "DC_"), (std::vector<std::string>{"66: DC_3/5"}));
+  EXPECT_EQ(ActiveRules(a, 1, "RC_"), (std::vector<std::string>{"1: RC_0/1"}));
+}
+
+TEST_F(ZelhostTest, MistakesGiveOneLineAndAFailingStatus) {
+  WriteFile(dir + "port.json", ReadFile(Config("\"port\": \"" + dir + "no-such-tty\",")));
+  const std::string good = Config();
+  WriteFile(dir + "broken.json", "{\"devices\": [\n  {\"type\": \"rvt2600\",,}\n]}");
+  WriteFile(dir + "unknown.json",
+            std::string("{\"plugin\": \"") + ZELHOST_PLUGIN +
+                "\", \"devices\": [{\"type\": \"rvt9999\", \"data_id\": 1}]}");
+  WriteFile(dir + "noplugin.json", "{\"devices\": [{\"type\": \"rvt2600\", \"data_id\": 1}]}");
+  WriteFile(dir + "bad.replay", "40 00\n# fine so far\n40 0G\n");
+  WriteFile(dir + "not-a-plugin.so", "text");
+  WriteFile(dir + "norc.json",
+            std::string("{\"plugin\": \"") + ZELHOST_PLUGIN +
+                "\", \"devices\": [{\"type\": \"rvt2600\", \"data_id\": 1, \"settings\": "
+                "{\"port\": \"/dev/null\", \"acSetting\": [{\"data_id\": 11}]}}]}");
+  const std::string d = "'" + dir;
+
+  const struct {
+    std::string args;
+    std::string says;
+  } cases[] = {
+      {"", "no configuration"},
+      {"--config " + d + "missing.json'", "cannot read configuration " + dir + "missing.json"},
+      {"--config " + d + "broken.json'", "is not valid JSON: Line 2, Column"},
+      {"--config " + d + "unknown.json' --replay " + d + "bad.replay'",
+       "unknown device type \"rvt9999\" (the plugin offers rvt2600"},
+      {"--config " + d + "noplugin.json'", "no plugin"},
+      {"--config " + d + "noplugin.json' --plugin " + d + "none.so'",
+       "cannot load plugin " + dir + "none.so"},
+      {"--config " + d + "noplugin.json' --plugin " + d + "not-a-plugin.so'",
+       "cannot load plugin " + dir + "not-a-plugin.so"},
+      {"--config " + d + "port.json'", "cannot open port " + dir + "no-such-tty"},
+      {"--config '" + good + "'", "no \"port\" in its settings"},
+      {"--config " + d + "norc.json'", "refuses its settings"},
+      {"--config '" + good + "' --replay " + d + "bad.replay'", "bad.replay line 3: \"40 0G\""},
+      {"--config '" + good + "' --replay " + d + "missing.replay'", "cannot read replay"},
+      {"--config '" + good + "' --rounds 0", "--rounds"},
+  };
+  for (const auto& c : cases) {
+    const Result r = Zelhost(c.args);
+    EXPECT_NE(r.status, 0) << c.args;
+    EXPECT_EQ(r.err.rfind("zelhost: ", 0), 0u) << c.args << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << "\n" << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.args << "\n" << r.err;
+  }
+}
+
+}  // namespace
