@@ -4,6 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <set>
 
 namespace sim {
 
@@ -54,17 +55,6 @@ bool ParseHex(const std::string& text, std::vector<uint8_t>& out) {
   return true;
 }
 
-void CheckKeys(const Json::Value& v, const std::string& path,
-               std::initializer_list<const char*> allowed) {
-  if (v.isNull()) return;
-  if (!v.isObject()) Fail(path, "expected an object");
-  for (const std::string& key : v.getMemberNames()) {
-    bool known = false;
-    for (const char* a : allowed) known = known || key == a;
-    if (!known) Fail(Join(path, key), "unknown key");
-  }
-}
-
 // A byte: a number 0..255 or a "0x" hex string; null counts as 0.
 uint8_t ParseByte(const Json::Value& v, const std::string& path) {
   if (v.isNull()) return 0;
@@ -110,38 +100,30 @@ void RequireArray(const Json::Value& v, const std::string& path) {
   if (v.size() > 255) Fail(path, "more than 255 entries: a count byte cannot say so");
 }
 
-// An array of bytes; absent keeps the default.
-void ReadBytes(const Json::Value& v, const std::string& path, std::vector<uint8_t>& out) {
-  if (v.isNull()) return;
-  RequireArray(v, path);
-  out.clear();
-  for (Json::ArrayIndex k = 0; k < v.size(); ++k) out.push_back(ParseByte(v[k], Join(path, k)));
+void ParseInto(const Json::Value& v, const std::string& path, uint8_t& out) {
+  out = ParseByte(v, path);
+}
+void ParseInto(const Json::Value& v, const std::string& path, Word& out) {
+  out = ParseWord(v, path);
 }
 
-// A fixed set of bytes: shorter arrays are filled with zeros.
-template <size_t N>
-void ReadFixedBytes(const Json::Value& v, const std::string& path, std::array<uint8_t, N>& out) {
+// An array of bytes or values; absent keeps the default.
+template <typename T>
+void ParseInto(const Json::Value& v, const std::string& path, std::vector<T>& out) {
+  if (v.isNull()) return;
+  RequireArray(v, path);
+  out.assign(v.size(), T{});
+  for (Json::ArrayIndex k = 0; k < v.size(); ++k) ParseInto(v[k], Join(path, k), out[k]);
+}
+
+// A fixed set of bytes or values: shorter arrays are filled with zeros.
+template <typename T, size_t N>
+void ParseInto(const Json::Value& v, const std::string& path, std::array<T, N>& out) {
   if (v.isNull()) return;
   RequireArray(v, path);
   if (v.size() > N) Fail(path, "at most " + std::to_string(N) + " entries");
-  out.fill(0);
-  for (Json::ArrayIndex k = 0; k < v.size(); ++k) out[k] = ParseByte(v[k], Join(path, k));
-}
-
-void ReadWords(const Json::Value& v, const std::string& path, std::vector<Word>& out) {
-  if (v.isNull()) return;
-  RequireArray(v, path);
-  out.clear();
-  for (Json::ArrayIndex k = 0; k < v.size(); ++k) out.push_back(ParseWord(v[k], Join(path, k)));
-}
-
-template <size_t N>
-void ReadFixedWords(const Json::Value& v, const std::string& path, std::array<Word, N>& out) {
-  if (v.isNull()) return;
-  RequireArray(v, path);
-  if (v.size() > N) Fail(path, "at most " + std::to_string(N) + " entries");
-  out.fill(Word{});
-  for (Json::ArrayIndex k = 0; k < v.size(); ++k) out[k] = ParseWord(v[k], Join(path, k));
+  out.fill(T{});
+  for (Json::ArrayIndex k = 0; k < v.size(); ++k) ParseInto(v[k], Join(path, k), out[k]);
 }
 
 // Each element of an array of objects, through fn(element, path).
@@ -164,81 +146,123 @@ FlagSetting ReadFlag(const Json::Value& v, const std::string& path) {
   return f;
 }
 
+// The members of one JSON object, read by name; a member that nothing reads is an unknown key
+// (most likely a misspelt one).
+class Fields {
+ public:
+  Fields(const Json::Value& j, std::string path) : j_(j), path_(std::move(path)) {
+    if (!j_.isNull() && !j_.isObject()) Fail(path_, "expected an object");
+  }
+  // After the last member: fails on a member that nothing has read.
+  void Done() const {
+    if (!j_.isObject()) return;
+    for (const std::string& key : j_.getMemberNames())
+      if (read_.count(key) == 0) Fail(Join(path_, key), "unknown key");
+  }
+
+  const Json::Value& operator[](const char* key) {
+    read_.insert(key);
+    static const Json::Value none;
+    return j_.isObject() ? j_[key] : none;
+  }
+  std::string Path(const char* key) const { return Join(path_, key); }
+
+  // A member into out; absent keeps what out holds.
+  template <typename T>
+  void Read(const char* key, T& out) {
+    const Json::Value& v = (*this)[key];
+    if (!v.isNull()) ParseInto(v, Path(key), out);
+  }
+  template <typename T, typename Fn>
+  void List(const char* key, std::vector<T>& out, Fn fn) {
+    ReadList((*this)[key], Path(key), out, fn);
+  }
+
+ private:
+  const Json::Value& j_;
+  std::string path_;
+  std::set<std::string> read_;
+};
+
 void ReadChannel(const Json::Value& j, const std::string& path, AcChannel& ch) {
-  CheckKeys(j, path, {"a", "b", "c", "f", "user_values", "alerts", "alarm_extra", "user_alerts"});
-  ch.a = ParseWord(j["a"], Join(path, "a"));
-  ch.b = ParseWord(j["b"], Join(path, "b"));
-  ch.c = ParseWord(j["c"], Join(path, "c"));
-  ch.f = ParseWord(j["f"], Join(path, "f"));
-  ReadWords(j["user_values"], Join(path, "user_values"), ch.userValues);
-  ReadFixedBytes(j["alerts"], Join(path, "alerts"), ch.alerts);
-  ReadBytes(j["alarm_extra"], Join(path, "alarm_extra"), ch.alarmExtra);
-  ReadBytes(j["user_alerts"], Join(path, "user_alerts"), ch.userAlerts);
+  Fields f(j, path);
+  f.Read("a", ch.a);
+  f.Read("b", ch.b);
+  f.Read("c", ch.c);
+  f.Read("f", ch.f);
+  f.Read("user_values", ch.userValues);
+  f.Read("alerts", ch.alerts);
+  f.Read("alarm_extra", ch.alarmExtra);
+  f.Read("user_alerts", ch.userAlerts);
+  f.Done();
 }
 
 void ReadAcUnit(const Json::Value& j, const std::string& path, AcUnit& u) {
-  CheckKeys(j, path, {"channels", "ia", "ib", "ic", "alerts", "airlocks", "switches"});
-  ReadList(j["channels"], Join(path, "channels"), u.channels, ReadChannel);
-  u.ia = ParseWord(j["ia"], Join(path, "ia"));
-  u.ib = ParseWord(j["ib"], Join(path, "ib"));
-  u.ic = ParseWord(j["ic"], Join(path, "ic"));
-  ReadFixedBytes(j["alerts"], Join(path, "alerts"), u.alerts);
-  ReadBytes(j["airlocks"], Join(path, "airlocks"), u.airlocks);
-  ReadBytes(j["switches"], Join(path, "switches"), u.switches);
+  Fields f(j, path);
+  f.List("channels", u.channels, ReadChannel);
+  f.Read("ia", u.ia);
+  f.Read("ib", u.ib);
+  f.Read("ic", u.ic);
+  f.Read("alerts", u.alerts);
+  f.Read("airlocks", u.airlocks);
+  f.Read("switches", u.switches);
+  f.Done();
 }
 
 void ReadModule(const Json::Value& j, const std::string& path, RcModule& m) {
-  CheckKeys(j, path, {"analog", "user_values", "states", "user_states", "fault", "user_alarms"});
-  m.analog = ParseWord(j["analog"], Join(path, "analog"));
-  ReadWords(j["user_values"], Join(path, "user_values"), m.userValues);
-  ReadFixedBytes(j["states"], Join(path, "states"), m.states);
-  ReadBytes(j["user_states"], Join(path, "user_states"), m.userStates);
-  m.fault = ParseByte(j["fault"], Join(path, "fault"));
-  ReadBytes(j["user_alarms"], Join(path, "user_alarms"), m.userAlarms);
+  Fields f(j, path);
+  f.Read("analog", m.analog);
+  f.Read("user_values", m.userValues);
+  f.Read("states", m.states);
+  f.Read("user_states", m.userStates);
+  f.Read("fault", m.fault);
+  f.Read("user_alarms", m.userAlarms);
+  f.Done();
 }
 
 void ReadDcUnit(const Json::Value& j, const std::string& path, DcUnit& u) {
-  CheckKeys(j, path, {"v", "i", "m", "n", "p", "v_state", "fuses", "fuse_faults", "user_alarms"});
-  u.v = ParseWord(j["v"], Join(path, "v"));
-  u.i = ParseWord(j["i"], Join(path, "i"));
-  ReadWords(j["m"], Join(path, "m"), u.m);
-  ReadWords(j["n"], Join(path, "n"), u.n);
-  ReadWords(j["p"], Join(path, "p"), u.p);
-  u.vState = ParseByte(j["v_state"], Join(path, "v_state"));
-  const Json::Value& fuses = j["fuses"];
+  Fields f(j, path);
+  f.Read("v", u.v);
+  f.Read("i", u.i);
+  f.Read("m", u.m);
+  f.Read("n", u.n);
+  f.Read("p", u.p);
+  f.Read("v_state", u.vState);
+  const Json::Value& fuses = f["fuses"];
   if (fuses.isUInt()) {
-    if (fuses.asUInt() > 255) Fail(Join(path, "fuses"), "more than 255 fuses");
+    if (fuses.asUInt() > 255) Fail(f.Path("fuses"), "more than 255 fuses");
     u.fuses.assign(fuses.asUInt(), 0);
   } else {
-    ReadBytes(fuses, Join(path, "fuses"), u.fuses);
+    f.Read("fuses", u.fuses);
   }
   // Fuses in fault, numbered from 1 as the alarm texts number them.
-  const Json::Value& faults = j["fuse_faults"];
+  const Json::Value& faults = f["fuse_faults"];
   if (!faults.isNull()) {
-    RequireArray(faults, Join(path, "fuse_faults"));
+    RequireArray(faults, f.Path("fuse_faults"));
     for (Json::ArrayIndex k = 0; k < faults.size(); ++k) {
       const Json::Value& n = faults[k];
       if (!n.isUInt() || n.asUInt() < 1 || n.asUInt() > u.fuses.size())
-        Fail(Join(Join(path, "fuse_faults"), k),
+        Fail(Join(f.Path("fuse_faults"), k),
              "expected a fuse number from 1 to " + std::to_string(u.fuses.size()));
       u.fuses[n.asUInt() - 1] = 3;
     }
   }
-  ReadBytes(j["user_alarms"], Join(path, "user_alarms"), u.userAlarms);
+  f.Read("user_alarms", u.userAlarms);
+  f.Done();
 }
 
 }  // namespace
 
 Site SiteFromJson(const Json::Value& j) {
-  CheckKeys(j, "",
-            {"name", "version", "address", "model", "flags", "ac", "rc", "dc", "ac_param",
-             "ac_user_param", "dc_param", "dc_user_param", "changes", "faults"});
   Site s;
-  if (!j["version"].isNull()) s.version = ParseByte(j["version"], "version");
-  if (!j["address"].isNull()) s.address = ParseByte(j["address"], "address");
+  Fields f(j, "");
+  // Free text, and what the scenario reads.
+  for (const char* other : {"name", "changes", "faults"}) f[other];
+  f.Read("version", s.version);
+  f.Read("address", s.address);
 
   s.model.fill(' ');
-  const Json::Value& model = j["model"];
+  const Json::Value& model = f["model"];
   if (!model.isNull()) {
     if (!model.isString()) Fail("model", "expected a string");
     const std::string text = model.asString();
@@ -246,27 +270,24 @@ Site SiteFromJson(const Json::Value& j) {
     std::memcpy(s.model.data(), text.data(), text.size());
   }
 
-  const Json::Value& flags = j["flags"];
-  CheckKeys(flags, "flags", {"ac", "rc", "dc"});
-  if (flags.isObject()) {
-    s.acFlags = ReadFlag(flags["ac"], "flags/ac");
-    s.rcFlags = ReadFlag(flags["rc"], "flags/rc");
-    s.dcFlags = ReadFlag(flags["dc"], "flags/dc");
-  }
+  Fields flags(f["flags"], "flags");
+  s.acFlags = ReadFlag(flags["ac"], "flags/ac");
+  s.rcFlags = ReadFlag(flags["rc"], "flags/rc");
+  s.dcFlags = ReadFlag(flags["dc"], "flags/dc");
+  flags.Done();
 
-  ReadList(j["ac"], "ac", s.ac, ReadAcUnit);
-  const Json::Value& rc = j["rc"];
-  CheckKeys(rc, "rc", {"group", "modules"});
-  if (rc.isObject()) {
-    s.rc.group = ParseWord(rc["group"], "rc/group");
-    ReadList(rc["modules"], "rc/modules", s.rc.modules, ReadModule);
-  }
-  ReadList(j["dc"], "dc", s.dc, ReadDcUnit);
+  f.List("ac", s.ac, ReadAcUnit);
+  Fields rc(f["rc"], "rc");
+  rc.Read("group", s.rc.group);
+  rc.List("modules", s.rc.modules, ReadModule);
+  rc.Done();
+  f.List("dc", s.dc, ReadDcUnit);
 
-  ReadFixedWords(j["ac_param"], "ac_param", s.acParam);
-  ReadWords(j["ac_user_param"], "ac_user_param", s.acUserParam);
-  ReadFixedWords(j["dc_param"], "dc_param", s.dcParam);
-  ReadWords(j["dc_user_param"], "dc_user_param", s.dcUserParam);
+  f.Read("ac_param", s.acParam);
+  f.Read("ac_user_param", s.acUserParam);
+  f.Read("dc_param", s.dcParam);
+  f.Read("dc_user_param", s.dcUserParam);
+  f.Done();
   return s;
 }
 
