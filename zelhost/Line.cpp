@@ -42,22 +42,31 @@ void Trace(const LineState& line, const std::string& text) {
   if (line.trace) line.trace(text);
 }
 
+// Every drop kind in the order of Drop, with the receiver's fault it stands for (its text is
+// the fault's) or a text of its own.
+struct DropRow {
+  Drop drop;
+  framing::Fault fault;
+  const char* text;
+};
+const DropRow kDrops[] = {
+    {Drop::NoReply, framing::Fault::None, "no reply"},
+    {Drop::Gap, framing::Fault::None, "gap inside a frame"},
+    {Drop::BadCharacter, framing::Fault::BadCharacter, nullptr},
+    {Drop::TooShort, framing::Fault::TooShort, nullptr},
+    {Drop::BadLengthChecksum, framing::Fault::BadLengthChecksum, nullptr},
+    {Drop::LengthMismatch, framing::Fault::LengthMismatch, nullptr},
+    {Drop::BadChecksum, framing::Fault::BadChecksum, nullptr},
+    {Drop::Overlong, framing::Fault::Overlong, nullptr},
+    {Drop::WrongAddress, framing::Fault::None, "ADR does not echo the request"},
+    {Drop::ErrorReturn, framing::Fault::None, "RTN not 0"},
+    {Drop::Unsolicited, framing::Fault::None, "no request waits"},
+};
+static_assert(sizeof kDrops / sizeof kDrops[0] == kDropKinds, "a row for every drop kind");
+
 Drop DropOf(framing::Fault fault) {
-  switch (fault) {
-    case framing::Fault::TooShort:
-      return Drop::TooShort;
-    case framing::Fault::BadLengthChecksum:
-      return Drop::BadLengthChecksum;
-    case framing::Fault::LengthMismatch:
-      return Drop::LengthMismatch;
-    case framing::Fault::BadChecksum:
-      return Drop::BadChecksum;
-    case framing::Fault::Overlong:
-      return Drop::Overlong;
-    case framing::Fault::None:
-    case framing::Fault::BadCharacter:
-      break;
-  }
+  for (const DropRow& row : kDrops)
+    if (row.fault == fault && row.text == nullptr) return row.drop;
   return Drop::BadCharacter;
 }
 
@@ -142,31 +151,8 @@ void OnFrame(PMBusProtocol& d) {
 }  // namespace
 
 const char* DropText(Drop drop) {
-  switch (drop) {
-    case Drop::NoReply:
-      return "no reply";
-    case Drop::Gap:
-      return "gap inside a frame";
-    case Drop::BadCharacter:
-      return framing::FaultText(framing::Fault::BadCharacter);
-    case Drop::TooShort:
-      return framing::FaultText(framing::Fault::TooShort);
-    case Drop::BadLengthChecksum:
-      return framing::FaultText(framing::Fault::BadLengthChecksum);
-    case Drop::LengthMismatch:
-      return framing::FaultText(framing::Fault::LengthMismatch);
-    case Drop::BadChecksum:
-      return framing::FaultText(framing::Fault::BadChecksum);
-    case Drop::Overlong:
-      return framing::FaultText(framing::Fault::Overlong);
-    case Drop::WrongAddress:
-      return "ADR does not echo the request";
-    case Drop::ErrorReturn:
-      return "RTN not 0";
-    case Drop::Unsolicited:
-      return "no request waits";
-  }
-  return "unknown";
+  const DropRow& row = kDrops[static_cast<size_t>(drop)];
+  return row.text != nullptr ? row.text : framing::FaultText(row.fault);
 }
 
 uint64_t LineCounters::Failures() const {
