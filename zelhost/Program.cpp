@@ -169,12 +169,13 @@ class Session {
   std::vector<std::shared_ptr<Provider>> providers_;
   std::shared_ptr<HistoryStore> history_;
   std::shared_ptr<Controller> controller_;
+  // The serial lines' loop outlives the devices, whose links and timers run on it.
+  std::unique_ptr<boost::asio::io_context> io_;
   std::deque<Polled> devices_;
 
   std::mutex alarmMutex_;
   std::map<std::tuple<unsigned int, std::string, uint32_t>, std::string> activeAlarms_;
 
-  boost::asio::io_context* io_ = nullptr;
   std::string lineFailure_;
   bool stop_ = false;
   bool interrupted_ = false;
@@ -393,6 +394,7 @@ bool Session::RoundsReached() const {
 
 void Session::AfterCall(Polled& p) {
   if (Line(*p.dev).rounds != p.roundsSeen) RoundEnded(p);
+  controller_->ClearJournal();  // the listener has written every event; a long run keeps none
 }
 
 void Session::RoundEnded(Polled& p) {
@@ -423,7 +425,6 @@ void Session::RoundEnded(Polled& p) {
     Out("  faults: " + FaultSummary(line.counters, p.countersAtRound));
   }
   p.countersAtRound = line.counters;
-  controller_->ClearJournal();  // the events have been written; a long run keeps no journal
   if (RoundsReached()) stop_ = true;
 }
 
@@ -531,7 +532,7 @@ void Session::AfterLiveCall(Polled& p) {
     ++p.gapGeneration;
     p.gapTimer->cancel();
   }
-  if (stop_ && io_ != nullptr) io_->stop();
+  if (stop_ && io_) io_->stop();
 }
 
 void Session::Poll(boost::asio::steady_timer& timer) {
@@ -547,8 +548,8 @@ void Session::Poll(boost::asio::steady_timer& timer) {
 }
 
 void Session::RunLive() {
-  boost::asio::io_context io;
-  io_ = &io;
+  io_ = std::make_unique<boost::asio::io_context>();
+  boost::asio::io_context& io = *io_;
   for (Polled& p : devices_) {
     LinkContext context{io, p.dev->baudRate_, {}, {}};
     Polled* polled = &p;
@@ -580,12 +581,7 @@ void Session::RunLive() {
   boost::asio::steady_timer poll(io);
   Poll(poll);
   if (!stop_) io.run();
-  for (Polled& p : devices_) {
-    p.dev->ClosePort();
-    p.replyTimer.reset();
-    p.gapTimer.reset();
-  }
-  io_ = nullptr;
+  for (Polled& p : devices_) p.dev->ClosePort();
   if (!lineFailure_.empty()) throw UserError(lineFailure_);
 }
 
