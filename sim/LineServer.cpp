@@ -123,10 +123,17 @@ uint64_t LineServer::Requests() const {
   return responder_.Requests();
 }
 
-// Waits up to timeoutMs (-1: for ever) for the line; true when asked to stop.
-bool LineServer::Stopping(int timeoutMs) {
+// Waits for the line to have bytes; true when asked to stop.
+bool LineServer::Stopping() {
   pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-  ::poll(fds, 2, timeoutMs);
+  ::poll(fds, 2, -1);
+  return stop_;
+}
+
+// Waits for the time given, or less when asked to stop; true when asked to stop.
+bool LineServer::Pause(int ms) {
+  pollfd wake{wake_[0], POLLIN, 0};
+  ::poll(&wake, 1, ms);
   return stop_;
 }
 
@@ -149,12 +156,13 @@ bool LineServer::WriteAll(const std::string& bytes) {
 void LineServer::Serve() {
   unsigned char buf[512];
   while (!stop_) {
-    if (Stopping(-1)) break;
+    if (Stopping()) break;
     const ssize_t n = ::read(fd_, buf, sizeof buf);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
     if (n <= 0) {
-      // Nothing there yet. A device that went away (EIO on a pty whose ends are all
-      // closed, which holding the other end prevents) is polled again, not spun on.
-      if (n < 0 && errno != EAGAIN && errno != EINTR && Stopping(50)) break;
+      // A line that went away (a hang-up, or EIO on a pty whose ends are all closed, which
+      // holding the other end prevents) is tried again after a while, not spun on.
+      if (Pause(50)) break;
       continue;
     }
     std::vector<Output> replies;
@@ -164,12 +172,8 @@ void LineServer::Serve() {
     }
     for (const Output& reply : replies) {
       for (size_t k = 0; k < reply.pieces.size(); ++k) {
-        if (k > 0 && reply.delayMs > 0) {
-          // A pause between pieces; the poll only ends early when asked to stop.
-          pollfd wake{wake_[0], POLLIN, 0};
-          ::poll(&wake, 1, static_cast<int>(reply.delayMs));
-        }
-        if (stop_ || !WriteAll(reply.pieces[k])) return;
+        if (k > 0 && reply.delayMs > 0 && Pause(static_cast<int>(reply.delayMs))) return;
+        if (!WriteAll(reply.pieces[k])) break;  // the rest of this reply is lost
       }
     }
   }

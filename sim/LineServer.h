@@ -40,7 +40,8 @@ class LineServer {
  private:
   void Serve();
   bool WriteAll(const std::string& bytes);
-  bool Stopping(int timeoutMs);
+  bool Stopping();
+  bool Pause(int ms);
 
   mutable std::mutex mutex_;  // the responder, between the serving thread and the callers
   Responder responder_;
