@@ -1,6 +1,7 @@
 #include "Events.h"
 
-#include <sstream>
+#include <json/writer.h>
+
 #include <stdexcept>
 
 #include "Bench.h"

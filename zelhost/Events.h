@@ -1,10 +1,8 @@
 #pragma once
 
 #include <json/value.h>
-#include <json/writer.h>
 
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>

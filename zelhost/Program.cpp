@@ -19,7 +19,6 @@
 #include <memory>
 #include <mutex>
 #include <set>
-#include <sstream>
 #include <tuple>
 #include <vector>
 
