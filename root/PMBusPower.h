@@ -79,9 +79,11 @@ class PMBusPower : public PMBusProtocol {
       {0x42, 0x41, Info::Version21, true},  // STEP_DC_ANALOG
       {0x42, 0x44, Info::Version21, true},  // STEP_DC_ALARM
       {0x42, 0x46, Info::None, false},      // STEP_DC_PARAM
-      {0, 0, Info::None, false},           {0, 0, Info::None, false},
-      {0, 0, Info::None, false},           {0, 0, Info::None, false},
-      {0x40, 0x51, Info::None, false},  // STEP_MODEL, sent while the check is pending
+      {0, 0, Info::None, false},            // 10, not used
+      {0, 0, Info::None, false},            // 11, not used
+      {0, 0, Info::None, false},            // 12, not used
+      {0, 0, Info::None, false},            // 13, not used
+      {0x40, 0x51, Info::None, false},      // STEP_MODEL, sent while the check is pending
   };
   static constexpr uint32_t kStepCount = sizeof(kRequests) / sizeof(kRequests[0]);
 
@@ -119,6 +121,8 @@ class PMBusPower : public PMBusProtocol {
   // A parameter reply: -1 when the rectifier refused it, else its length after the overrun
   // check.
   int RcParam(Parse<RCUnit> parse, const unsigned char* info, size_t infoLen, const char* message);
+  // The DC unit count a DC reply reports against the configuration; a mismatch is logged.
+  bool DcCountMatches(uint8_t reported);
   // The DC analog request, or the end of the round when there is no DC unit.
   int DcStageOrEnd();
   int EndRound();
@@ -145,9 +149,8 @@ template <class ACUnit, class DCUnit, class RCUnit>
 bool PMBusPower<ACUnit, DCUnit, RCUnit>::InitSetting(const Json::Value& settings) {
   if (!PMBusProtocol::InitSetting(settings)) return false;
   // Settings that are not an object hold no units (jsoncpp throws on member access otherwise).
-  static const Json::Value kNull;
   auto member = [&settings](const char* key) -> const Json::Value& {
-    return settings.isObject() ? settings[key] : kNull;
+    return settings.isObject() ? settings[key] : Json::Value::nullSingleton();
   };
 
   const Json::Value& ac = member("acSetting");
@@ -231,9 +234,8 @@ int PMBusPower<ACUnit, DCUnit, RCUnit>::process_payload() {
   if (step_ >= kStepCount || kRequests[step_].cid1 == 0) return 1;
 
   const unsigned char* record = reinterpret_cast<const unsigned char*>(reply_);
-  const size_t infoLen = (static_cast<size_t>(record[kReplyLength]) |
-                          static_cast<size_t>(record[kReplyLength + 1]) << 8) /
-                         2;
+  const size_t lengthField = record[kReplyLength] | record[kReplyLength + 1] << 8;
+  const size_t infoLen = lengthField / 2;
   const unsigned char* info = record + kReplyInfo;
 
   if (record[kReplyGroup] != kRequests[step_].cid1) {
@@ -414,11 +416,7 @@ template <class ACUnit, class DCUnit, class RCUnit>
 int PMBusPower<ACUnit, DCUnit, RCUnit>::OnDcAnalog(const unsigned char* info, size_t infoLen) {
   if (infoLen < 2) return 1;
   const uint8_t flags = info[0];
-  if (info[1] != dcUnits_.size()) {
-    InfoLog("PMBusPower:ProcotolError {} read dc_number is {}, configured dc_number is {}",
-            DataId(), static_cast<unsigned>(info[1]), static_cast<unsigned>(dcUnits_.size()));
-    return 1;
-  }
+  if (!DcCountMatches(info[1])) return 1;
   const size_t start = info[1] < 4 ? 2 : 1;
   const int64_t used = Cut<DCUnit>(dcUnits_, &DCUnit::parse42_41, info, infoLen, start);
   if (used < 0) return 1;
@@ -435,18 +433,21 @@ int PMBusPower<ACUnit, DCUnit, RCUnit>::OnDcAnalog(const unsigned char* info, si
 // INFO: one byte not looked at, DC unit count, then one part per DC unit.
 template <class ACUnit, class DCUnit, class RCUnit>
 int PMBusPower<ACUnit, DCUnit, RCUnit>::OnDcAlarm(const unsigned char* info, size_t infoLen) {
-  if (infoLen < 2) return 1;
-  if (info[1] != dcUnits_.size()) {
-    InfoLog("PMBusPower:ProcotolError {} read dc_number is {}, configured dc_number is {}",
-            DataId(), static_cast<unsigned>(info[1]), static_cast<unsigned>(dcUnits_.size()));
-    return 1;
-  }
+  if (infoLen < 2 || !DcCountMatches(info[1])) return 1;
   const int64_t used = Cut<DCUnit>(dcUnits_, &DCUnit::parse42_44, info, infoLen, 2);
   if (used < 0) return 1;
   if (used > static_cast<int64_t>(infoLen))
     InfoLog("PMBusPower:ProcotolError {} parse 42_44 overflow memory boundary", DataId());
   Send(acUnits_.empty() ? STEP_DC_PARAM : STEP_AC_PARAM);
   return 1;
+}
+
+template <class ACUnit, class DCUnit, class RCUnit>
+bool PMBusPower<ACUnit, DCUnit, RCUnit>::DcCountMatches(uint8_t reported) {
+  if (reported == dcUnits_.size()) return true;
+  InfoLog("PMBusPower:ProcotolError {} read dc_number is {}, configured dc_number is {}", DataId(),
+          static_cast<unsigned>(reported), static_cast<unsigned>(dcUnits_.size()));
+  return false;
 }
 
 template <class ACUnit, class DCUnit, class RCUnit>

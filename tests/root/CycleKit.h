@@ -31,10 +31,6 @@ class FakeUnit : public ZelSPDevice {
 
   using VDeviceInterface::LoadFromCache;
   bool LoadFromCache(const unsigned char*, int) override { return true; }
-  bool InitV(ZelVDevice* parent, unsigned int dataId, const Json::Value& s) override {
-    settings = s;
-    return ZelVDevice::InitV(parent, dataId, s);
-  }
   void RoundDone() override { SendSP(dataType_, nullptr, 0, false); }
 
   // A part of `size` bytes (the whole rest when size is negative), -1 when it does not fit.
@@ -51,7 +47,6 @@ class FakeUnit : public ZelSPDevice {
     return size <= remaining ? size : -1;
   }
 
-  Json::Value settings;
   Script script;
   bool record = true;
   // "op HEX" for every part handed to the unit, with the bytes of its usual part.
@@ -70,10 +65,9 @@ struct FakeAC : FakeUnit {
 
 struct FakeDC : FakeUnit {
   FakeDC() : FakeUnit(5108) { deviceType_ = "fake-dc"; }
-  explicit FakeDC(const std::string& model) : FakeDC() { modelText = model; }
+  explicit FakeDC(const std::string&) : FakeDC() {}
   virtual int parse42_41(const unsigned char* d, int r) { return Part("42_41", 11, d, r); }
   virtual int parse42_44(const unsigned char* d, int r) { return Part("42_44", 3, d, r); }
-  std::string modelText;
 };
 
 // The rectifier takes the whole reply.
