@@ -6,8 +6,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+echo "Building the plugin and the bench host in build/default..."
 cmake --preset default >/dev/null
-cmake --build --preset default --target zelhost rvt2600 >/dev/null
+cmake --build --preset default --target zelhost rvt2600
 
 # The summary goes to standard output; the log lines of the plugin and the host, and what the
 # plugin prints for itself, go to a file (shown here if the run fails).
