@@ -9,13 +9,18 @@
 
 namespace {
 
+template <class T>
+const std::type_info& DynamicType(const T& object) {
+  return typeid(object);
+}
+
 TEST(Providers, FourProvidersInOrderNewOnEveryCall) {
   const auto providers = get_providers();
   ASSERT_EQ(providers.size(), 4u);
-  EXPECT_EQ(typeid(*providers[0]), typeid(RVT2600Provider));
-  EXPECT_EQ(typeid(*providers[1]), typeid(RVT2600ACProvider));
-  EXPECT_EQ(typeid(*providers[2]), typeid(RVT2600DCProvider));
-  EXPECT_EQ(typeid(*providers[3]), typeid(RVT2600RCProvider));
+  EXPECT_EQ(DynamicType(*providers[0]), typeid(RVT2600Provider));
+  EXPECT_EQ(DynamicType(*providers[1]), typeid(RVT2600ACProvider));
+  EXPECT_EQ(DynamicType(*providers[2]), typeid(RVT2600DCProvider));
+  EXPECT_EQ(DynamicType(*providers[3]), typeid(RVT2600RCProvider));
   const auto again = get_providers();
   for (size_t k = 0; k < 4; ++k) EXPECT_NE(again[k], providers[k]);
 }
@@ -36,7 +41,7 @@ TEST(Providers, CreateMakesAFreshDeviceOfEachType) {
     const std::unique_ptr<ZelSPDevice> first(provider.create());
     const std::unique_ptr<ZelSPDevice> second(provider.create());
     EXPECT_EQ(first->DeviceType(), rows[k].type);
-    EXPECT_EQ(typeid(*first), rows[k].device);
+    EXPECT_EQ(DynamicType(*first), rows[k].device);
     EXPECT_NE(first, second);
     EXPECT_FALSE(first->dataReady_);
   }
