@@ -123,6 +123,11 @@ uint64_t LineServer::Requests() const {
   return responder_.Requests();
 }
 
+LineDamage LineServer::Damage() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return responder_.Damage();
+}
+
 // Waits for the line to have bytes; true when asked to stop.
 bool LineServer::Stopping() {
   pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};

@@ -36,6 +36,7 @@ class LineServer {
 
   unsigned Round() const;
   uint64_t Requests() const;
+  LineDamage Damage() const;
 
  private:
   void Serve();

@@ -47,7 +47,9 @@ std::vector<uint8_t> Body(const Site& site, uint16_t command) {
 }  // namespace
 
 Responder::Responder(Scenario scenario)
-    : scenario_(std::move(scenario)), used_(scenario_.Faults().size(), {0u, 0u}) {}
+    : scenario_(std::move(scenario)),
+      used_(scenario_.Faults().size(), {0u, 0u}),
+      noiseRandom_(scenario_.Noise().seed) {}
 
 void Responder::Trace(const std::string& line) const {
   if (trace_) trace_(line);
@@ -128,7 +130,7 @@ Output Responder::Answer(const framing::Frame& request) {
   const auto& faults = scenario_.Faults();
   for (size_t k = 0; k < faults.size(); ++k) {
     const FaultSpec& f = faults[k];
-    if (f.command != command || (f.round && *f.round != round_)) continue;
+    if (f.command != command || (f.round && *f.round != scenario_.Phase(round_))) continue;
     auto& used = used_[k];
     if (used.first != round_) used = {round_, 0};
     if (f.times != 0 && used.second >= f.times) continue;
@@ -197,6 +199,7 @@ Output Responder::Answer(const framing::Frame& request) {
     }
   }
 
+  if (acting.empty() && scenario_.Noise().Active()) notes += AddNoise(wire);
   if (std::any_of(acting.begin(), acting.end(),
                   [](const FaultSpec* f) { return f->kind == FaultKind::Silence; })) {
     Trace("   no reply" + notes);
@@ -209,6 +212,22 @@ Output Responder::Answer(const framing::Frame& request) {
   for (size_t at = 0; at < wire.size(); at += chunk) out.pieces.push_back(wire.substr(at, chunk));
   Trace(">> " + Printable(wire) + notes);
   return out;
+}
+
+std::string Responder::AddNoise(std::string& wire) {
+  const LineNoise& noise = scenario_.Noise();
+  const double roll = std::uniform_real_distribution<double>(0.0, 100.0)(noiseRandom_);
+  if (roll >= noise.dropPercent + noise.flipPercent || wire.empty()) return "";
+  const size_t at = std::uniform_int_distribution<size_t>(0, wire.size() - 1)(noiseRandom_);
+  if (roll < noise.dropPercent) {
+    wire.erase(at, 1);
+    ++damage_.dropped;
+    return "  noise: byte " + std::to_string(at) + " dropped";
+  }
+  const int bit = std::uniform_int_distribution<int>(0, 7)(noiseRandom_);
+  wire[at] = static_cast<char>(wire[at] ^ (1 << bit));
+  ++damage_.flipped;
+  return "  noise: bit " + std::to_string(bit) + " of byte " + std::to_string(at) + " flipped";
 }
 
 }  // namespace sim

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,13 @@ namespace sim {
 struct Output {
   std::vector<std::string> pieces;
   unsigned delayMs = 0;  // pause between pieces
+};
+
+// Reply frames that the line noise of the scenario damaged.
+struct LineDamage {
+  uint64_t dropped = 0;  // one byte left out
+  uint64_t flipped = 0;  // one bit changed
+  uint64_t Total() const { return dropped + flipped; }
 };
 
 class Responder {
@@ -35,11 +43,14 @@ class Responder {
   // before it starts a round; the same request again is a retry within the round.
   unsigned Round() const { return round_; }
   uint64_t Requests() const { return requests_; }
+  const LineDamage& Damage() const { return damage_; }
 
  private:
   void Trace(const std::string& line) const;
   void StartRoundIfDue(uint16_t command);
   Flags CurrentFlags(const Site& site, uint16_t command);
+  // Line noise on the bytes of a reply; what it did, for the trace.
+  std::string AddNoise(std::string& wire);
 
   Scenario scenario_;
   std::function<void(const std::string&)> trace_;
@@ -52,6 +63,8 @@ class Responder {
   std::map<uint16_t, std::vector<uint8_t>> lastSent_;
   // Replies damaged so far by each fault, in the round it last acted in.
   std::vector<std::pair<unsigned, unsigned>> used_;
+  std::mt19937_64 noiseRandom_;
+  LineDamage damage_;
 };
 
 }  // namespace sim

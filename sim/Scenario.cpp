@@ -124,6 +124,28 @@ FaultSpec ReadFault(const Json::Value& j, const std::string& where) {
   return f;
 }
 
+// {"seed": N, "drop_percent": X, "flip_percent": Y}, chances in percent of a reply frame.
+LineNoise ReadNoise(const Json::Value& j, const std::string& where) {
+  if (!j.isObject()) Fail(where, "expected an object");
+  LineNoise noise;
+  for (const std::string& key : j.getMemberNames()) {
+    const Json::Value& v = j[key];
+    if (key == "seed") {
+      if (!v.isUInt64()) Fail(where + "/seed", "expected a whole number");
+      noise.seed = v.asUInt64();
+    } else if (key == "drop_percent" || key == "flip_percent") {
+      if (!v.isNumeric() || v.asDouble() < 0 || v.asDouble() > 100)
+        Fail(where + "/" + key, "expected a percentage from 0 to 100");
+      (key == "drop_percent" ? noise.dropPercent : noise.flipPercent) = v.asDouble();
+    } else {
+      Fail(where + "/" + key, "unknown key");
+    }
+  }
+  if (noise.dropPercent + noise.flipPercent > 100)
+    Fail(where, "the chances add up to more than 100 percent");
+  return noise;
+}
+
 }  // namespace
 
 const char* FaultKindName(FaultKind kind) {
@@ -164,9 +186,15 @@ Scenario Scenario::Parse(const std::string& text, const std::string& origin) {
   std::stable_sort(changes.begin(), changes.end(),
                    [](const Change& a, const Change& b) { return a.round < b.round; });
 
+  if (!root["cycle"].isNull()) s.cycle_ = ReadUnsigned(root["cycle"], origin + ": cycle", 1u << 30);
+  if (!root["line_noise"].isNull())
+    s.noise_ = ReadNoise(root["line_noise"], origin + ": line_noise");
+
   Json::Value site = root;
   site.removeMember("changes");
   site.removeMember("faults");
+  site.removeMember("cycle");
+  site.removeMember("line_noise");
   auto build = [&](const std::string& where) {
     try {
       return SiteFromJson(site);
@@ -220,10 +248,16 @@ Scenario Scenario::Default() {
   return Parse(kDefaultScenarioText, "default scenario");
 }
 
+unsigned Scenario::Phase(unsigned round) const {
+  if (cycle_ == 0 || round <= cycle_) return round;
+  return (round - 1) % cycle_ + 1;
+}
+
 const Site& Scenario::SiteAt(unsigned round) const {
+  const unsigned phase = Phase(round);
   const auto* best = &sites_.front();
   for (const auto& entry : sites_)
-    if (entry.first <= round) best = &entry;
+    if (entry.first <= phase) best = &entry;
   return best->second;
 }
 

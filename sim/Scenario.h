@@ -40,6 +40,16 @@ struct FaultSpec {
   unsigned delayMs = 1;   // Chunks: pause between pieces
 };
 
+// Random damage on the line, for fault-injection runs: each reply that no fault above acts on
+// loses one byte, with a chance of dropPercent, or has one bit changed, with a chance of
+// flipPercent; never both, since two faults in one frame can cancel out in its checksum.
+struct LineNoise {
+  uint64_t seed = 1;
+  double dropPercent = 0;
+  double flipPercent = 0;
+  bool Active() const { return dropPercent > 0 || flipPercent > 0; }
+};
+
 class Scenario {
  public:
   // Throw ScenarioError with the origin and the path at fault.
@@ -52,11 +62,17 @@ class Scenario {
   const Site& SiteAt(unsigned round) const;
   const std::vector<FaultSpec>& Faults() const { return faults_; }
   const std::string& Name() const { return name_; }
+  const LineNoise& Noise() const { return noise_; }
+  // The round of the scenario that a round of the run plays: with a cycle of N rounds, round
+  // N + 1 plays round 1 again, and so on; without one, the round itself.
+  unsigned Phase(unsigned round) const;
 
  private:
   std::string name_;
   std::vector<std::pair<unsigned, Site>> sites_;  // from which round each site holds
   std::vector<FaultSpec> faults_;
+  unsigned cycle_ = 0;
+  LineNoise noise_;
 };
 
 }  // namespace sim
