@@ -3,8 +3,8 @@
 # Usage: scripts/install-deps.sh [--mipsel]   (--mipsel adds the cross toolchain and qemu-user)
 set -euo pipefail
 
-native=(cmake ninja-build g++ clang-14 libclang-rt-14-dev pkg-config
-        libboost-dev libboost-date-time-dev libjsoncpp-dev libfmt-dev
+native=(cmake ninja-build g++ clang-14 libclang-rt-14-dev libclang-common-14-dev llvm-14
+        pkg-config libboost-dev libboost-date-time-dev libjsoncpp-dev libfmt-dev
         libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libsqlite3-dev
         binutils valgrind)
 mipsel=(g++-mipsel-linux-gnu binutils-mipsel-linux-gnu qemu-user libc6:mipsel libatomic1:mipsel

@@ -148,9 +148,10 @@ class FakeCycle : public CycleTest<FakeKit> {
     if (name.rfind("dc", 0) == 0) return *root->dcUnits_.at(k);
     return *root->rcUnit_;
   }
-  // Units of the same kind after the named one.
+  // Units of the same kind after the named one; none for a row that names no unit.
   std::vector<FakeUnit*> UnitsAfter(const std::string& name) {
     std::vector<FakeUnit*> out;
+    if (name.size() < 3) return out;
     const size_t k = static_cast<size_t>(name[2] - '1');
     if (name.rfind("ac", 0) == 0)
       for (size_t j = k + 1; j < root->acUnits_.size(); ++j) out.push_back(root->acUnits_[j].get());
