@@ -26,6 +26,10 @@ constexpr unsigned kTurnsPerRound = 1000;
 
 }  // namespace
 
+const char* ReferenceScenario() {
+  return RVT_REFERENCE_SCENARIO;
+}
+
 sim::Scenario LoadScenario(const std::string& path, const sim::LineNoise& noise) {
   std::ifstream in(path);
   if (!in) throw sim::ScenarioError(path + ": cannot read the file");

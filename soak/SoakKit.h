@@ -26,6 +26,9 @@ constexpr unsigned kRootId = 100;
 constexpr unsigned kAcId = 101;
 constexpr unsigned kDcId = 102;
 
+// examples/scenarios/reference.json of the source tree.
+const char* ReferenceScenario();
+
 // A scenario file with the given line noise in place of its own.
 sim::Scenario LoadScenario(const std::string& path, const sim::LineNoise& noise);
 

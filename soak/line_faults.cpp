@@ -70,7 +70,7 @@ class PtyRig : public soak::Rig {
 int main(int argc, char** argv) {
   const soak::Options options(argc, argv,
                               {{"rounds", "1000"},
-                               {"scenario", RVT_REFERENCE_SCENARIO},
+                               {"scenario", soak::ReferenceScenario()},
                                {"seed", "1"},
                                {"drop-percent", "1"},
                                {"flip-percent", "1"},

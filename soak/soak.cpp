@@ -12,7 +12,7 @@
 int main(int argc, char** argv) {
   const soak::Options options(argc, argv,
                               {{"rounds", "100000"},
-                               {"scenario", RVT_REFERENCE_SCENARIO},
+                               {"scenario", soak::ReferenceScenario()},
                                {"seed", "1"},
                                {"drop-percent", "1"},
                                {"flip-percent", "1"},

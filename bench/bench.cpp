@@ -1,0 +1,129 @@
+// rvt2600-bench: what the plugin costs per reply, per round and per value query on the
+// reference site, in time and in heap allocations (counted by a replaced operator new).
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <iostream>
+#include <new>
+
+#include "BenchKit.h"
+#include "SoakKit.h"
+
+namespace {
+std::atomic<uint64_t> allocations{0};
+}  // namespace
+
+// Kept out of line: GCC would otherwise see free() meet a pointer from operator new.
+__attribute__((noinline)) void* operator new(std::size_t n) {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
+  throw std::bad_alloc();
+}
+__attribute__((noinline)) void operator delete(void* p) noexcept {
+  std::free(p);
+}
+__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+
+namespace {
+
+bench::ReferenceSite& Site() {
+  static bench::ReferenceSite site;
+  return site;
+}
+
+// Allocations made by fn.
+template <class Fn>
+uint64_t Allocations(Fn&& fn) {
+  const uint64_t before = allocations.load();
+  fn();
+  return allocations.load() - before;
+}
+
+void SetPerIteration(benchmark::State& state, const char* name, double total) {
+  state.counters[name] = benchmark::Counter(total, benchmark::Counter::kAvgIterations);
+}
+
+// One reply handed to the root: "allocs" are the plugin's, "host_allocs" the stand-in host's
+// framing of the request that follows (the round-ending reply: its reset).
+void BM_Reply(benchmark::State& state, const bench::ReplyKind& kind) {
+  bench::ReferenceSite& site = Site();
+  site.Handle(kind);  // warm: anything made once is made
+  const uint64_t host = Allocations([&] { site.HostShareOfLastHandle(); });
+  const uint64_t before = allocations.load();
+  for (auto _ : state) benchmark::DoNotOptimize(site.Handle(kind));
+  const double total = static_cast<double>(allocations.load() - before);
+  SetPerIteration(state, "allocs", total - static_cast<double>(host * state.iterations()));
+  state.counters["host_allocs"] = static_cast<double>(host);
+  site.Round(false);  // leave the root between rounds
+}
+
+// A whole round as the host drives it: "usual" reads the analog values and parameters (5
+// replies); "states" also every switch and alarm state (10 replies).
+void BM_Round(benchmark::State& state, bool statesChanged) {
+  bench::ReferenceSite& site = Site();
+  bench::LineBytes line;
+  site.Round(statesChanged, &line);
+  const uint64_t before = allocations.load();
+  for (auto _ : state) benchmark::DoNotOptimize(site.Round(statesChanged));
+  SetPerIteration(state, "allocs", static_cast<double>(allocations.load() - before));
+  state.counters["replies"] = line.requests;
+  state.counters["line_bytes"] = static_cast<double>(line.requestBytes + line.replyBytes);
+}
+
+// The round's completion alone: RoundDone of the AC, DC and rectifier units.
+void BM_RoundDone(benchmark::State& state) {
+  bench::ReferenceSite& site = Site();
+  const uint64_t before = allocations.load();
+  for (auto _ : state) {
+    site.Unit(bench::ReferenceSite::kAcId).RoundDone();
+    site.Unit(bench::ReferenceSite::kDcId).RoundDone();
+    site.root().rcUnit_->RoundDone();
+  }
+  SetPerIteration(state, "allocs", static_cast<double>(allocations.load() - before));
+}
+
+void BM_GetValue(benchmark::State& state, unsigned dataId, const std::string& name) {
+  bench::ReferenceSite& site = Site();
+  site.Round(false);
+  ZelVDevice& unit = site.Unit(dataId);
+  const uint64_t before = allocations.load();
+  for (auto _ : state) benchmark::DoNotOptimize(unit.Get_Value(0, name));
+  SetPerIteration(state, "allocs", static_cast<double>(allocations.load() - before));
+}
+
+void Register() {
+  for (const bench::ReplyKind& kind : bench::kReplyKinds)
+    benchmark::RegisterBenchmark((std::string("BM_Reply/") + kind.name).c_str(), BM_Reply, kind);
+  benchmark::RegisterBenchmark("BM_Round/usual", BM_Round, false);
+  benchmark::RegisterBenchmark("BM_Round/states", BM_Round, true);
+  benchmark::RegisterBenchmark("BM_RoundDone", BM_RoundDone);
+  benchmark::RegisterBenchmark("BM_GetValue/ac_ia", BM_GetValue, bench::ReferenceSite::kAcId,
+                               std::string("ia"));
+  benchmark::RegisterBenchmark("BM_GetValue/ac_channel_1_a", BM_GetValue,
+                               bench::ReferenceSite::kAcId, std::string("channel_1_a"));
+  benchmark::RegisterBenchmark("BM_GetValue/dc_v", BM_GetValue, bench::ReferenceSite::kDcId,
+                               std::string("v"));
+}
+
+}  // namespace
+
+// The figures go to standard error: standard output takes what the plugin prints for itself
+// and goes to /dev/null. --benchmark_out=FILE writes them to a file as well.
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  soak::SilencePluginOutput();
+  Register();
+  benchmark::ConsoleReporter display(isatty(STDERR_FILENO)
+                                         ? benchmark::ConsoleReporter::OO_Defaults
+                                         : benchmark::ConsoleReporter::OO_Tabular);
+  display.SetOutputStream(&std::cerr);
+  display.SetErrorStream(&std::cerr);
+  benchmark::RunSpecifiedBenchmarks(&display);
+  benchmark::Shutdown();
+  return 0;
+}
