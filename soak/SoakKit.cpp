@@ -5,6 +5,7 @@
 #include <json/writer.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -137,6 +138,10 @@ void Rig::CheckImage(const zel::Event& e) {
 bool Rig::RunTo(uint64_t rounds, const std::function<void(uint64_t)>& afterRound) {
   unsigned turns = 0;
   while (Rounds() < rounds && imagesWrong == 0) {
+    if (!LineFailure().empty()) {
+      why_ = LineFailure();
+      return false;
+    }
     const uint64_t before = Rounds();
     if (dev_->outstanding_) {
       Pump();
@@ -247,12 +252,51 @@ double Options::Real(const std::string& name) const {
   return std::strtod(Text(name).c_str(), nullptr);
 }
 
+Options RunOptions(int argc, char** argv, const std::string& rounds,
+                   std::map<std::string, std::string> own) {
+  own.insert({{"rounds", rounds},
+              {"scenario", ReferenceScenario()},
+              {"seed", "1"},
+              {"drop-percent", "1"},
+              {"flip-percent", "1"}});
+  return Options(argc, argv, own);
+}
+
 sim::LineNoise NoiseOf(const Options& options) {
   sim::LineNoise noise;
   noise.seed = options.Number("seed");
   noise.dropPercent = options.Real("drop-percent");
   noise.flipPercent = options.Real("flip-percent");
   return noise;
+}
+
+void Outcome::Report(const char* program, const char* where) const {
+  std::fprintf(stderr, "%s: %llu rounds %s in %.1f s; %llu images equal to the truth\n  %s\n",
+               program, static_cast<unsigned long long>(rounds), where, seconds,
+               static_cast<unsigned long long>(checked), drops.c_str());
+  if (!ok) std::fprintf(stderr, "  FAILED: %s\n", why.c_str());
+  if (ok && !dropsMatch) std::fprintf(stderr, "  FAILED: damaged replies and drops differ\n");
+}
+
+Outcome Run(const Options& options, const std::function<std::unique_ptr<Rig>(sim::Scenario)>& make,
+            const std::function<void(uint64_t)>& afterRound) {
+  SilencePluginOutput();
+  zel::HostClock::UseVirtual(boost::posix_time::ptime(boost::gregorian::date(2026, 1, 1)));
+  Outcome out;
+  out.rounds = options.Number("rounds");
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    std::unique_ptr<Rig> rig = make(LoadScenario(options.Text("scenario"), NoiseOf(options)));
+    out.ok = rig->RunTo(out.rounds, afterRound);
+    out.why = rig->why();
+    out.checked = rig->imagesChecked;
+    out.dropsMatch = rig->DropsMatch(out.drops);
+  } catch (const std::exception& e) {
+    out.ok = false;
+    out.why = e.what();
+  }
+  out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return out;
 }
 
 void SilencePluginOutput() {

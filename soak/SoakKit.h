@@ -66,6 +66,8 @@ class Rig {
   const zel::LineCounters& Counters() const { return zel::Line(*dev_).counters; }
   virtual sim::LineDamage Damage() const = 0;
   const std::string& why() const { return why_; }
+  // What broke the line itself (a read or write error), if anything.
+  virtual std::string LineFailure() const { return ""; }
 
   uint64_t imagesChecked = 0;
   uint64_t imagesWrong = 0;
@@ -127,8 +129,33 @@ class Options {
   std::string error_;
 };
 
+// The options of both runs, --rounds, --scenario (the reference site), --seed, --drop-percent
+// and --flip-percent (1 % each), with a program's own and its number of rounds.
+Options RunOptions(int argc, char** argv, const std::string& rounds,
+                   std::map<std::string, std::string> own = {});
+
 // The line noise the options give: --seed, --drop-percent, --flip-percent.
 sim::LineNoise NoiseOf(const Options& options);
+
+// What a run found.
+struct Outcome {
+  bool ok = false;          // every round complete, every image equal to the truth
+  bool dropsMatch = false;  // every damaged reply dropped, nothing else
+  std::string why;
+  std::string drops;
+  uint64_t rounds = 0;
+  uint64_t checked = 0;
+  double seconds = 0;
+
+  bool Passed() const { return ok && dropsMatch; }
+  // On standard error: "<program>: N rounds <where> in S s; ...", the drops, what failed.
+  void Report(const char* program, const char* where) const;
+};
+
+// Silences the plugin's own output, starts the virtual clock, builds the rig with
+// make(scenario) from the options' scenario and noise, and runs it for --rounds rounds.
+Outcome Run(const Options& options, const std::function<std::unique_ptr<Rig>(sim::Scenario)>& make,
+            const std::function<void(uint64_t round)>& afterRound = {});
 
 // Sends what the plugin prints for itself on standard output ("a:... b:...", "parse 42 41: ...")
 // to /dev/null: a long run reports on standard error only.

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <string>
 
-#include "Clock.h"
 #include "LineServer.h"
 #include "SerialLink.h"
 #include "SoakKit.h"
@@ -39,7 +38,7 @@ class PtyRig : public soak::Rig {
   }
 
   sim::LineDamage Damage() const override { return server_.Damage(); }
-  const std::string& failure() const { return failure_; }
+  std::string LineFailure() const override { return failure_; }
 
  protected:
   // Bytes as they come; the reply time (from the request) or the gap time (inside a frame)
@@ -68,47 +67,18 @@ class PtyRig : public soak::Rig {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const soak::Options options(argc, argv,
-                              {{"rounds", "1000"},
-                               {"scenario", soak::ReferenceScenario()},
-                               {"seed", "1"},
-                               {"drop-percent", "1"},
-                               {"flip-percent", "1"},
-                               {"reply-timeout-ms", "200"},
-                               {"gap-ms", "50"}});
+  const soak::Options options =
+      soak::RunOptions(argc, argv, "1000", {{"reply-timeout-ms", "200"}, {"gap-ms", "50"}});
   if (!options.ok()) {
     std::fprintf(stderr, "rvt2600-line-faults: %s\n", options.error().c_str());
     return 2;
   }
-  const uint64_t rounds = options.Number("rounds");
   Json::Value line;
   line["reply_timeout_ms"] = static_cast<Json::UInt>(options.Number("reply-timeout-ms"));
   line["gap_ms"] = static_cast<Json::UInt>(options.Number("gap-ms"));
-
-  soak::SilencePluginOutput();
-  zel::HostClock::UseVirtual(boost::posix_time::ptime(boost::gregorian::date(2026, 1, 1)));
-  const auto start = std::chrono::steady_clock::now();
-  bool ok = false, dropsMatch = false;
-  std::string why, drops;
-  uint64_t checked = 0;
-  try {
-    PtyRig rig(soak::LoadScenario(options.Text("scenario"), soak::NoiseOf(options)), line);
-    ok = rig.RunTo(rounds) && rig.failure().empty();
-    why = rig.failure().empty() ? rig.why() : rig.failure();
-    checked = rig.imagesChecked;
-    dropsMatch = rig.DropsMatch(drops);
-  } catch (const std::exception& e) {
-    why = e.what();
-  }
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-
-  std::fprintf(stderr,
-               "rvt2600-line-faults: %llu rounds over a pty in %.1f s; %llu images equal to the "
-               "truth\n  %s\n",
-               static_cast<unsigned long long>(rounds), seconds,
-               static_cast<unsigned long long>(checked), drops.c_str());
-  if (!ok) std::fprintf(stderr, "  FAILED: %s\n", why.c_str());
-  if (ok && !dropsMatch) std::fprintf(stderr, "  FAILED: damaged replies and drops differ\n");
-  return ok && dropsMatch ? 0 : 1;
+  const soak::Outcome out = soak::Run(options, [&line](sim::Scenario scenario) {
+    return std::make_unique<PtyRig>(std::move(scenario), line);
+  });
+  out.Report("rvt2600-line-faults", "over a pty");
+  return out.Passed() ? 0 : 1;
 }
