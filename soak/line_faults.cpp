@@ -32,8 +32,10 @@ class PtyRig : public soak::Rig {
     if (!link->Open()) throw std::runtime_error("pty " + server_.Path() + ": " + link->error());
     Open(link);
   }
+  // The serial link goes before the event loop it runs on.
   ~PtyRig() override {
     root_->ClosePort();
+    root_->AttachLink(nullptr);
     server_.Stop();
   }
 
