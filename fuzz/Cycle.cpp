@@ -21,18 +21,17 @@ int Note(std::vector<PartSeen>* log, const char* op, const unsigned char* data, 
 }
 
 // The real units, with every parse operation noted.
+#define RVT_NOTED(Unit, op)                        \
+  int op(const unsigned char* d, int r) override { \
+    return Note(log_, #op, d, r, Unit::op(d, r));  \
+  }
+
 class SeenAC : public RVT2600AC {
  public:
   explicit SeenAC(std::vector<PartSeen>* log) : log_(log) {}
-  int parse40_41(const unsigned char* d, int r) override {
-    return Note(log_, "parse40_41", d, r, RVT2600AC::parse40_41(d, r));
-  }
-  int parse40_43(const unsigned char* d, int r) override {
-    return Note(log_, "parse40_43", d, r, RVT2600AC::parse40_43(d, r));
-  }
-  int parse40_44(const unsigned char* d, int r) override {
-    return Note(log_, "parse40_44", d, r, RVT2600AC::parse40_44(d, r));
-  }
+  RVT_NOTED(RVT2600AC, parse40_41)
+  RVT_NOTED(RVT2600AC, parse40_43)
+  RVT_NOTED(RVT2600AC, parse40_44)
 
  private:
   std::vector<PartSeen>* log_;
@@ -41,12 +40,8 @@ class SeenAC : public RVT2600AC {
 class SeenDC : public RVT2600DC {
  public:
   SeenDC(std::vector<PartSeen>* log, const std::string& model) : RVT2600DC(model), log_(log) {}
-  int parse42_41(const unsigned char* d, int r) override {
-    return Note(log_, "parse42_41", d, r, RVT2600DC::parse42_41(d, r));
-  }
-  int parse42_44(const unsigned char* d, int r) override {
-    return Note(log_, "parse42_44", d, r, RVT2600DC::parse42_44(d, r));
-  }
+  RVT_NOTED(RVT2600DC, parse42_41)
+  RVT_NOTED(RVT2600DC, parse42_44)
 
  private:
   std::vector<PartSeen>* log_;
@@ -55,25 +50,17 @@ class SeenDC : public RVT2600DC {
 class SeenRC : public RVT2600RC {
  public:
   explicit SeenRC(std::vector<PartSeen>* log) : log_(log) {}
-  int parse41_41(const unsigned char* d, int r) override {
-    return Note(log_, "parse41_41", d, r, RVT2600RC::parse41_41(d, r));
-  }
-  int parse41_43(const unsigned char* d, int r) override {
-    return Note(log_, "parse41_43", d, r, RVT2600RC::parse41_43(d, r));
-  }
-  int parse41_44(const unsigned char* d, int r) override {
-    return Note(log_, "parse41_44", d, r, RVT2600RC::parse41_44(d, r));
-  }
-  int parse40_46(const unsigned char* d, int r) override {
-    return Note(log_, "parse40_46", d, r, RVT2600RC::parse40_46(d, r));
-  }
-  int parse42_46(const unsigned char* d, int r) override {
-    return Note(log_, "parse42_46", d, r, RVT2600RC::parse42_46(d, r));
-  }
+  RVT_NOTED(RVT2600RC, parse41_41)
+  RVT_NOTED(RVT2600RC, parse41_43)
+  RVT_NOTED(RVT2600RC, parse41_44)
+  RVT_NOTED(RVT2600RC, parse40_46)
+  RVT_NOTED(RVT2600RC, parse42_46)
 
  private:
   std::vector<PartSeen>* log_;
 };
+
+#undef RVT_NOTED
 
 // The request of each step: command, and whether it carries the INFO byte 0xFF (always, never,
 // or only under protocol version 0x21).

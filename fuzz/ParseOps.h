@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,7 @@ struct ParseOp {
   bool takesWhatIsThere;
   // The operation's result. Before it, the unit holds what the part implies (the channel or
   // module count a reply of that kind follows); the first broken rule goes to `broken`.
-  int (*run)(const uint8_t* data, size_t size, std::string& broken);
+  std::function<int(const uint8_t* data, size_t size, std::string& broken)> run;
 };
 
 const std::vector<ParseOp>& ParseOps();
