@@ -16,8 +16,10 @@ void UnitFrame::ReadThresholds(const Json::Value& settings, float& diffV, float&
   if (!settings.isObject()) return;
   const Json::Value& app = settings["appSetting"];
   if (app.isNull() || !app.isObject()) return;
-  if (!app["diff_v"].isNull()) diffV = static_cast<float>(std::atof(app["diff_v"].asString().c_str()));
-  if (!app["diff_i"].isNull()) diffI = static_cast<float>(std::atof(app["diff_i"].asString().c_str()));
+  if (!app["diff_v"].isNull())
+    diffV = static_cast<float>(std::atof(app["diff_v"].asString().c_str()));
+  if (!app["diff_i"].isNull())
+    diffI = static_cast<float>(std::atof(app["diff_i"].asString().c_str()));
 }
 
 void UnitFrame::MarkLoaded() {
@@ -54,11 +56,10 @@ void UnitFrame::HandOff(const unsigned char* image, uint32_t len) {
   ZelVDevice* device = this;
   // The item saves its own copy: a worker thread must not read an image the next round rewrites.
   std::vector<unsigned char> saved(image, image + len);
-  CheckThresholdWork(
-      [self, device, rules = std::move(rules_), saved = std::move(saved)]() {
-        if (self->DoBatchCheckThreshold(rules)) device->alarmFlag_ = 1;
-        self->SaveDeviceHistory(saved.data(), static_cast<unsigned int>(saved.size()));
-      });
+  CheckThresholdWork([self, device, rules = std::move(rules_), saved = std::move(saved)]() {
+    if (self->DoBatchCheckThreshold(rules)) device->alarmFlag_ = 1;
+    self->SaveDeviceHistory(saved.data(), static_cast<unsigned int>(saved.size()));
+  });
   rules_.clear();
   rules_.reserve(count);
 }

@@ -40,8 +40,8 @@ class UnitFrame : public ZelSPDevice {
   }
 
   // One rule with the next sequence number.
-  void AddRule(int level, const std::string& id, const std::string& code,
-               const std::string& name, const std::string& text, bool active);
+  void AddRule(int level, const std::string& id, const std::string& code, const std::string& name,
+               const std::string& text, bool active);
 
   // The length rule: the part's length, or the overflow line and -1.
   int Finish(const BoundedReader& r, const char* overflowFormat) const;
