@@ -90,7 +90,8 @@ const std::vector<Session> kSessions = {
      "40 00008C430000344300005C420000344200007C4200\n"
      "42 666666420000344205000056429A996142CDCC2C420000000000000000\n"},
     // The simulator test's small site: one unit of each kind with every field set, markers
-    // included, and one user-defined DC parameter (not the five expected).
+    // included, and one user-defined DC parameter (not the five expected); the rectifier's
+    // flags ask for its alarm states as well.
     {"small-site",
      {1, 1},
      "+0\n"
