@@ -41,7 +41,6 @@ class ZEL_HOST_API PMBusProtocol : public ZelSPDevice {
   unsigned char lastCid2_ = 0;
   uint64_t requestsSent_ = 0;
   boost::posix_time::ptime lastFullRefresh_;
-  std::vector<unsigned char> rxFrame_;
   ReplyRecord rxReply_{};
   // The stand-in host's receiver, fault counters and link state of this line.
   std::shared_ptr<zel::LineState> line_;

@@ -200,7 +200,6 @@ bool PMBusProtocol::InitSetting(const Json::Value& settings) {
 
 void PMBusProtocol::Reset() {
   ZelSPDevice::Reset();
-  rxFrame_.clear();
   line_->receiver.Clear();
   if (auto c = controller_.lock()) c->DeviceReset(DataId());
 }
