@@ -58,33 +58,12 @@ Json::Value RootSettings(const Json::Value& line) {
   return settings;
 }
 
-void LatestHistory::Append(unsigned int device, boost::posix_time::ptime,
-                           const std::vector<unsigned char>& image) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto& entry = images_[device];
-  ++entry.first;
-  entry.second = image;
-}
-
-std::optional<std::vector<unsigned char>> LatestHistory::Newest(unsigned int device) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  const auto it = images_.find(device);
-  if (it == images_.end()) return std::nullopt;
-  return it->second.second;
-}
-
-size_t LatestHistory::Count(unsigned int device) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  const auto it = images_.find(device);
-  return it == images_.end() ? 0 : it->second.first;
-}
-
 // ---- Rig ----
 
 Rig::Rig(sim::Scenario scenario, const Json::Value& lineSettings)
     : scenario_(std::move(scenario)),
       controller_(std::make_shared<zel::Controller>(zel::Controller::Work::Inline,
-                                                    std::make_shared<LatestHistory>())) {
+                                                    std::make_shared<zel::MemoryHistory>(true))) {
   ids_.ac = {kAcId};
   ids_.dc = {kDcId};
   ids_.rc = kRootId;

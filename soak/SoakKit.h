@@ -36,19 +36,6 @@ sim::Scenario LoadScenario(const std::string& path, const sim::LineNoise& noise)
 // the line settings given (port, reply_timeout_ms, gap_ms, ...).
 Json::Value RootSettings(const Json::Value& line = Json::Value(Json::objectValue));
 
-// History that keeps the newest image of each unit only, so that a long run does not grow.
-class LatestHistory : public zel::HistoryStore {
- public:
-  void Append(unsigned int device, boost::posix_time::ptime,
-              const std::vector<unsigned char>& image) override;
-  std::optional<std::vector<unsigned char>> Newest(unsigned int device) override;
-  size_t Count(unsigned int device) override;
-
- private:
-  std::mutex mutex_;
-  std::map<unsigned int, std::pair<size_t, std::vector<unsigned char>>> images_;
-};
-
 // The plugin's root device for the reference site on the stand-in host (work items inline),
 // polled round after round on the virtual clock. A subclass gives it its line.
 class Rig {

@@ -5,20 +5,23 @@ namespace zel {
 void MemoryHistory::Append(unsigned int device, boost::posix_time::ptime,
                            const std::vector<unsigned char>& image) {
   std::lock_guard<std::mutex> lock(mutex_);
-  images_[device].push_back(image);
+  Saved& s = saved_[device];
+  ++s.appended;
+  if (newestOnly_) s.images.clear();
+  s.images.push_back(image);
 }
 
 std::optional<std::vector<unsigned char>> MemoryHistory::Newest(unsigned int device) {
   std::lock_guard<std::mutex> lock(mutex_);
-  auto it = images_.find(device);
-  if (it == images_.end() || it->second.empty()) return std::nullopt;
-  return it->second.back();
+  auto it = saved_.find(device);
+  if (it == saved_.end() || it->second.images.empty()) return std::nullopt;
+  return it->second.images.back();
 }
 
 size_t MemoryHistory::Count(unsigned int device) {
   std::lock_guard<std::mutex> lock(mutex_);
-  auto it = images_.find(device);
-  return it == images_.end() ? 0 : it->second.size();
+  auto it = saved_.find(device);
+  return it == saved_.end() ? 0 : it->second.appended;
 }
 
 }  // namespace zel

@@ -18,8 +18,12 @@ class HistoryStore {
   virtual size_t Count(unsigned int device) = 0;
 };
 
+// Keeps every image, or with newestOnly only the newest of each data id (a long run that must
+// not grow); Count() is the number of images appended either way.
 class MemoryHistory : public HistoryStore {
  public:
+  explicit MemoryHistory(bool newestOnly = false) : newestOnly_(newestOnly) {}
+
   void Append(unsigned int device, boost::posix_time::ptime,
               const std::vector<unsigned char>& image) override;
   std::optional<std::vector<unsigned char>> Newest(unsigned int device) override;
@@ -27,7 +31,12 @@ class MemoryHistory : public HistoryStore {
 
  private:
   std::mutex mutex_;
-  std::map<unsigned int, std::vector<std::vector<unsigned char>>> images_;
+  struct Saved {
+    size_t appended = 0;
+    std::vector<std::vector<unsigned char>> images;
+  };
+  bool newestOnly_;
+  std::map<unsigned int, Saved> saved_;
 };
 
 }  // namespace zel
