@@ -1,0 +1,112 @@
+// The live driver: the devices' serial lines, their reply and gap timers and the poll.
+#include <boost/asio/signal_set.hpp>
+#include <chrono>
+#include <csignal>
+
+#include "Port.h"
+#include "Session.h"
+
+namespace zel {
+namespace {
+
+// RefreshStatus on the serial lines: often enough that a round never waits long for it; the
+// device itself keeps its rounds 2 s apart.
+constexpr auto kPollInterval = std::chrono::milliseconds(250);
+
+}  // namespace
+
+void Session::ArmReplyTimer(Polled& p) {
+  const uint64_t generation = ++p.replyGeneration;
+  const unsigned ms =
+      p.dev->replyTimeoutMs_ + LineTimeMs(Line(*p.dev).requestBytes, p.dev->baudRate_);
+  p.replyTimer->expires_after(std::chrono::milliseconds(ms));
+  p.replyTimer->async_wait([this, &p, generation](const boost::system::error_code& ec) {
+    if (ec || generation != p.replyGeneration) return;
+    ReplyMissing(*p.dev);
+    AfterLiveCall(p);
+  });
+}
+
+void Session::ArmGapTimer(Polled& p) {
+  const uint64_t generation = ++p.gapGeneration;
+  p.gapTimer->expires_after(std::chrono::milliseconds(p.dev->gapMs_));
+  p.gapTimer->async_wait([this, &p, generation](const boost::system::error_code& ec) {
+    if (ec || generation != p.gapGeneration) return;
+    FrameGap(*p.dev);
+    AfterLiveCall(p);
+  });
+}
+
+// Timers follow the line: a new request starts the reply time, a started frame hands over to
+// the gap time, a handled reply or a failure stops both.
+void Session::AfterLiveCall(Polled& p) {
+  AfterCall(p);
+  const bool inFrame = Line(*p.dev).receiver.InFrame();
+  if (p.dev->requestsSent_ != p.requestsSeen) {
+    p.requestsSeen = p.dev->requestsSent_;
+    ArmReplyTimer(p);
+  }
+  if (!p.dev->outstanding_ || inFrame) {
+    ++p.replyGeneration;
+    p.replyTimer->cancel();
+  }
+  if (inFrame) {
+    ArmGapTimer(p);
+  } else {
+    ++p.gapGeneration;
+    p.gapTimer->cancel();
+  }
+  if (stop_ && io_) io_->stop();
+}
+
+void Session::Poll(boost::asio::steady_timer& timer) {
+  for (Polled& p : devices_) {
+    if (p.dev->outstanding_) continue;
+    p.dev->RefreshStatus();
+    AfterLiveCall(p);
+  }
+  timer.expires_after(kPollInterval);
+  timer.async_wait([this, &timer](const boost::system::error_code& ec) {
+    if (!ec) Poll(timer);
+  });
+}
+
+void Session::RunLive() {
+  io_ = std::make_unique<boost::asio::io_context>();
+  boost::asio::io_context& io = *io_;
+  for (Polled& p : devices_) {
+    LinkContext context{io, p.dev->baudRate_, {}, {}};
+    Polled* polled = &p;
+    context.receive = [this, polled](const unsigned char* data, size_t len) {
+      std::vector<unsigned char> bytes(data, data + len);
+      polled->dev->process(bytes.data(), static_cast<unsigned int>(bytes.size()));
+      AfterLiveCall(*polled);
+    };
+    context.fail = [this, &io](const std::string& why) {
+      if (lineFailure_.empty()) lineFailure_ = why;
+      io.stop();
+    };
+    LinkResult opened = OpenLink(p.port, context);
+    if (!opened.link)
+      throw UserError("device " + std::to_string(p.id) + ": cannot open port " + p.port + ": " +
+                      opened.error);
+    p.dev->AttachLink(opened.link);
+    p.dev->OpenPort();
+    p.replyTimer = std::make_unique<boost::asio::steady_timer>(io);
+    p.gapTimer = std::make_unique<boost::asio::steady_timer>(io);
+  }
+
+  boost::asio::signal_set signals(io, SIGINT, SIGTERM);
+  signals.async_wait([this, &io](const boost::system::error_code& ec, int) {
+    if (ec) return;
+    interrupted_ = true;
+    io.stop();
+  });
+  boost::asio::steady_timer poll(io);
+  Poll(poll);
+  if (!stop_) io.run();
+  for (Polled& p : devices_) p.dev->ClosePort();
+  if (!lineFailure_.empty()) throw UserError(lineFailure_);
+}
+
+}  // namespace zel
