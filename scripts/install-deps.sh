@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs, from Debian 12, what the build and the tests need; does nothing for what is there.
 # Usage: scripts/install-deps.sh [--mipsel]   (--mipsel adds the cross toolchain and qemu-user)
+# With --mipsel, SQLite for the target is unpacked into build/mipsel-root: apt cannot install
+# libsqlite3-dev:mipsel beside the host's packages (the multiarch versions do not match).
 set -euo pipefail
 
 native=(cmake ninja-build g++ clang-14 libclang-rt-14-dev libclang-common-14-dev llvm-14
@@ -28,4 +30,27 @@ if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
   $sudo_cmd apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# SQLite for the target: Debian's mipsel packages taken apart into a root of the build's own,
+# which the mipsel preset points at (SQLite3_INCLUDE_DIR, SQLite3_LIBRARY).
+if [[ "${1:-}" == "--mipsel" ]]; then
+  root="$(cd "$(dirname "$0")/.." && pwd)/build/mipsel-root"
+  if [[ ! -f "$root/usr/include/sqlite3.h" || ! -e "$root/usr/lib/mipsel-linux-gnu/libsqlite3.so" ]]; then
+    debs=$(mktemp -d)
+    trap 'rm -rf "$debs"' EXIT
+    chmod 777 "$debs"  # apt fetches as its own user where it can
+    fetch() { (cd "$debs" && apt-get download -qq libsqlite3-dev:mipsel libsqlite3-0:mipsel); }
+    if ! fetch; then
+      # The package lists may be gone (a cleaned image): read them again once.
+      sudo_cmd=""; [[ $(id -u) -ne 0 ]] && sudo_cmd="sudo"
+      $sudo_cmd apt-get update -qq
+      fetch
+    fi
+    rm -rf "$root.new"; mkdir -p "$root.new"
+    for deb in "$debs"/*.deb; do dpkg-deb -x "$deb" "$root.new"; done
+    rm -rf "$root"
+    mv "$root.new" "$root"
+    echo "SQLite for mipsel unpacked into $root"
+  fi
 fi

@@ -39,8 +39,8 @@ HostRun RunZelhost(const std::string& port) {
   std::ofstream(config) << site.toStyledString();
 
   HostRun run;
-  const std::string command =
-      std::string(RVT_ZELHOST_PATH) + " --config " + config + " --rounds 1 --events - 2>" + errors;
+  const std::string command = std::string(RVT_ZELHOST_COMMAND) + " --config " + config +
+                              " --rounds 1 --events - 2>" + errors;
   FILE* out = popen(command.c_str(), "r");
   EXPECT_NE(out, nullptr);
   std::string line;
