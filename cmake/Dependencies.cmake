@@ -10,6 +10,11 @@ if(TARGET jsoncpp_lib)
 else()
   set(RVT_JSONCPP jsoncpp_static)
 endif()
+# The host brings jsoncpp: the plugin compiles against its headers only and leaves its symbols to
+# the loading program. What makes a program (the stand-in host, the tests) links the library.
+add_library(rvt_jsoncpp_headers INTERFACE)
+target_include_directories(rvt_jsoncpp_headers SYSTEM INTERFACE
+                           $<TARGET_PROPERTY:${RVT_JSONCPP},INTERFACE_INCLUDE_DIRECTORIES>)
 
 if(RVT_BUILD_TESTS)
   find_package(GTest REQUIRED)

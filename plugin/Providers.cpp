@@ -2,6 +2,10 @@
 
 #include "RVT2600.h"
 
+// The version, in the .comment section that strip keeps (`readelf -p .comment`, `strings`):
+// a symbol for it would be one more export.
+__asm__(".ident \"librvt2600 " RVT_PLUGIN_VERSION "\"");
+
 ZelSPDevice* RVT2600Provider::create() const {
   return new RVT2600;
 }

@@ -1,0 +1,82 @@
+# Checks of the built shared object, with the toolchain's readelf. Run as:
+#   cmake -DREADELF=<readelf> -DLIBRARY=<file> -DCHECK=<check> [-DVERSION=<v>] -P check_plugin.cmake
+# CHECK is one of
+#   exports  get_providers is the only GLOBAL or WEAK symbol LIBRARY defines in its dynamic table;
+#   needed   its NEEDED entries are the C and C++ runtime only: what the host brings (jsoncpp,
+#            the host framework) binds to the loading program and must not be asked for;
+#   version  its .comment section names "librvt2600 VERSION".
+cmake_minimum_required(VERSION 3.25)
+
+function(readelf out)
+  execute_process(COMMAND ${READELF} ${ARGN} -W ${LIBRARY}
+                  OUTPUT_VARIABLE text ERROR_VARIABLE errors RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${READELF} ${ARGN} failed on ${LIBRARY}: ${errors}")
+  endif()
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+if(CHECK STREQUAL "exports")
+  readelf(table --dyn-syms)
+  string(REPLACE "\n" ";" lines "${table}")
+  set(found FALSE)
+  set(others "")
+  foreach(line IN LISTS lines)
+    # Num: Value Size Type Bind Vis [other] Ndx Name
+    if(line MATCHES "^ *[0-9]+: +[^ ]+ +[^ ]+ +[^ ]+ +(GLOBAL|WEAK) +[A-Z_]+ +(\\[[^\\[]*\\] +)?([^ ]+) +([^ ]+)")
+      set(ndx "${CMAKE_MATCH_3}")
+      set(name "${CMAKE_MATCH_4}")
+      if(NOT ndx STREQUAL "UND")
+        if(name STREQUAL "get_providers")
+          set(found TRUE)
+        else()
+          list(APPEND others "${name} (${CMAKE_MATCH_1}, section ${ndx})")
+        endif()
+      endif()
+    endif()
+  endforeach()
+  if(NOT found)
+    message(FATAL_ERROR "${LIBRARY} does not define get_providers")
+  endif()
+  if(others)
+    list(JOIN others "\n  " shown)
+    message(FATAL_ERROR "${LIBRARY} defines more than get_providers:\n  ${shown}")
+  endif()
+  message(STATUS "${LIBRARY}: get_providers is the only defined global symbol")
+
+elseif(CHECK STREQUAL "needed")
+  readelf(dynamic -d)
+  string(REGEX MATCHALL "\\(NEEDED\\)[^[]*\\[[^]]+\\]" entries "${dynamic}")
+  set(runtime libc.so.6 libm.so.6 libstdc++.so.6 libgcc_s.so.1)
+  set(needed "")
+  set(others "")
+  foreach(entry IN LISTS entries)
+    string(REGEX REPLACE ".*\\[(.+)\\]" "\\1" name "${entry}")
+    list(APPEND needed ${name})
+    if(NOT name IN_LIST runtime)
+      list(APPEND others ${name})
+    endif()
+  endforeach()
+  if(others)
+    list(JOIN others ", " shown)
+    message(FATAL_ERROR "${LIBRARY} asks the loader for ${shown}: a controller whose host "
+                        "brings that library itself (or another version of it) cannot load it")
+  endif()
+  if(NOT "libstdc++.so.6" IN_LIST needed)
+    message(FATAL_ERROR "${LIBRARY} does not name libstdc++.so.6: NEEDED is [${needed}]")
+  endif()
+  message(STATUS "${LIBRARY}: NEEDED ${needed}, the runtime only")
+
+elseif(CHECK STREQUAL "version")
+  readelf(comment -p .comment)
+  if(NOT comment MATCHES "librvt2600 ([^ \n]+)")
+    message(FATAL_ERROR "${LIBRARY} has no \"librvt2600 <version>\" in .comment:\n${comment}")
+  endif()
+  if(NOT CMAKE_MATCH_1 STREQUAL VERSION)
+    message(FATAL_ERROR "${LIBRARY} says version ${CMAKE_MATCH_1}, the project is ${VERSION}")
+  endif()
+  message(STATUS "${LIBRARY}: librvt2600 ${VERSION}")
+
+else()
+  message(FATAL_ERROR "CHECK must be exports, needed or version, not '${CHECK}'")
+endif()
