@@ -16,10 +16,6 @@ add_library(rvt_jsoncpp_headers INTERFACE)
 target_include_directories(rvt_jsoncpp_headers SYSTEM INTERFACE
                            $<TARGET_PROPERTY:${RVT_JSONCPP},INTERFACE_INCLUDE_DIRECTORIES>)
 
-if(RVT_BUILD_TESTS)
-  find_package(GTest REQUIRED)
-endif()
-
 # 64-bit atomics: on 32-bit MIPS they are calls into libatomic. Whatever links the thread library
 # (the stand-in host, the simulator; not the plugin) gets libatomic with it where it is needed.
 include(CheckCXXSourceCompiles)

@@ -1,5 +1,6 @@
 // Loads the built librvt2600.so as the host does (its host symbols resolved in this program),
-// creates every device through it and starts the root for its model query.
+// creates every device through it and starts the root for its model query. An argument names
+// another build of the plugin, e.g. one made by the other compiler.
 #include <dlfcn.h>
 
 #include <cstdio>
@@ -54,16 +55,17 @@ void Run(GetProviders getProviders) {
 
 }  // namespace
 
-int main() {
-  void* handle = dlopen(RVT_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+int main(int argc, char** argv) {
+  const char* path = argc > 1 ? argv[1] : RVT_PLUGIN_PATH;
+  void* handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
-    std::fprintf(stderr, "FAILED: dlopen %s: %s\n", RVT_PLUGIN_PATH, dlerror());
+    std::fprintf(stderr, "FAILED: dlopen %s: %s\n", path, dlerror());
     return 1;
   }
   const auto getProviders = reinterpret_cast<GetProviders>(dlsym(handle, "get_providers"));
   Check(getProviders != nullptr, "get_providers found");
   if (getProviders != nullptr) Run(getProviders);
   dlclose(handle);
-  if (failures == 0) std::printf("librvt2600.so loaded, providers and devices as expected\n");
+  if (failures == 0) std::printf("%s loaded, providers and devices as expected\n", path);
   return failures == 0 ? 0 : 1;
 }
