@@ -57,13 +57,16 @@ if(RVT_DPKG_SHLIBDEPS)
 endif()
 set(RVT_PACKAGE_DEPENDS "" CACHE STRING "Dependencies of the .deb beyond dpkg-shlibdeps' ones")
 set(_rvt_depends ${RVT_PACKAGE_DEPENDS})
-# SQLite unpacked into the build's own root for the target's bench tools is such a library.
+# SQLite unpacked into the build's own root for the target's bench tools is such a library;
+# dpkg-shlibdeps is shown where it is.
 if(RVT_PACKAGE_TOOLS AND SQLite3_LIBRARY)
   file(REAL_PATH ${SQLite3_LIBRARY} _rvt_sqlite)
   execute_process(COMMAND dpkg -S ${_rvt_sqlite} RESULT_VARIABLE _rvt_owned
                   OUTPUT_QUIET ERROR_QUIET)
   if(NOT _rvt_owned EQUAL 0)
     list(APPEND _rvt_depends libsqlite3-0)
+    get_filename_component(_rvt_sqlite ${_rvt_sqlite} DIRECTORY)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${_rvt_sqlite})
   endif()
   unset(_rvt_sqlite)
   unset(_rvt_owned)
