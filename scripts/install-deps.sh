@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs, from Debian 12, what the build and the tests need; does nothing for what is there.
-# Usage: scripts/install-deps.sh [--mipsel]   (--mipsel adds the cross toolchain and qemu-user)
+# Usage: scripts/install-deps.sh [--mipsel] [--browser]
+#   --mipsel adds the cross toolchain and qemu-user; --browser adds chromium, which the session
+#   report's tests load their pages in, and a font for the alarm texts in its screenshots.
 # With --mipsel, SQLite for the target is unpacked into build/mipsel-root: apt cannot install
 # libsqlite3-dev:mipsel beside the host's packages (the multiarch versions do not match).
 set -euo pipefail
@@ -11,9 +13,13 @@ native=(cmake ninja-build g++ clang-14 libclang-rt-14-dev libclang-common-14-dev
         binutils valgrind dpkg-dev)
 mipsel=(g++-mipsel-linux-gnu binutils-mipsel-linux-gnu qemu-user libc6:mipsel libatomic1:mipsel
         libjsoncpp-dev:mipsel libgtest-dev:mipsel libgmock-dev:mipsel libfmt-dev:mipsel)
+browser=(chromium fonts-wqy-microhei)
 
 want=("${native[@]}")
-if [[ "${1:-}" == "--mipsel" ]]; then
+if [[ " $* " == *" --browser "* ]]; then
+  want+=("${browser[@]}")
+fi
+if [[ " $* " == *" --mipsel "* ]]; then
   if ! dpkg --print-foreign-architectures | grep -qx mipsel; then
     sudo_cmd=""; [[ $(id -u) -ne 0 ]] && sudo_cmd="sudo"
     $sudo_cmd dpkg --add-architecture mipsel
@@ -34,7 +40,7 @@ fi
 
 # SQLite for the target: Debian's mipsel packages taken apart into a root of the build's own,
 # which the mipsel preset points at (SQLite3_INCLUDE_DIR, SQLite3_LIBRARY).
-if [[ "${1:-}" == "--mipsel" ]]; then
+if [[ " $* " == *" --mipsel "* ]]; then
   root="$(cd "$(dirname "$0")/.." && pwd)/build/mipsel-root"
   if [[ ! -f "$root/usr/include/sqlite3.h" || ! -e "$root/usr/lib/mipsel-linux-gnu/libsqlite3.so" ]]; then
     debs=$(mktemp -d)

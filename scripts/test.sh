@@ -3,7 +3,7 @@
 # and for the controller (32-bit MIPS little-endian) under qemu-user.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh --mipsel
+scripts/install-deps.sh --mipsel --browser
 
 summary=()
 for preset in default mipsel; do
