@@ -190,6 +190,25 @@ void FrameGap(PMBusProtocol& device) {
   }
 }
 
+void LineLost(PMBusProtocol& device, const std::string& why) {
+  LineState& line = Line(device);
+  Log(device, why);
+  if (!line.lost) {
+    line.lost = true;
+    Log(device, "communication lost");
+  }
+  line.receiver.Clear();  // a frame cut off by the loss is no reply
+  ReplyMissing(device);
+}
+
+void LineRestored(PMBusProtocol& device) {
+  LineState& line = Line(device);
+  line.failuresInRow = 0;
+  if (!line.lost) return;
+  line.lost = false;
+  Log(device, "communication restored");
+}
+
 unsigned LineTimeMs(size_t bytes, unsigned baud) {
   if (baud == 0) return 0;
   return static_cast<unsigned>((bytes * 10 * 1000 + baud - 1) / baud);

@@ -72,6 +72,13 @@ void ReplyMissing(PMBusProtocol& device);
 // A started frame went quiet for the gap time: the partial frame is dropped.
 void FrameGap(PMBusProtocol& device);
 
+// The line itself went away (end of file, an error, or it did not open): why is logged, then
+// "communication lost" unless it is already, and the outstanding request fails as a missing
+// reply, so that the device's own recovery runs.
+void LineLost(PMBusProtocol& device, const std::string& why);
+// The line is open again: "communication restored" if it was lost; failures count from none.
+void LineRestored(PMBusProtocol& device);
+
 // Time on the line for bytes at a speed, 10 bits a byte (8N1), in whole milliseconds.
 unsigned LineTimeMs(size_t bytes, unsigned baud);
 

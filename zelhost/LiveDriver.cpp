@@ -2,8 +2,9 @@
 #include <boost/asio/signal_set.hpp>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 
-#include "Port.h"
+#include "PortKeeper.h"
 #include "Session.h"
 
 namespace zel {
@@ -75,25 +76,34 @@ void Session::RunLive() {
   io_ = std::make_unique<boost::asio::io_context>();
   boost::asio::io_context& io = *io_;
   for (Polled& p : devices_) {
-    LinkContext context{io, p.dev->baudRate_, {}, {}};
+    p.replyTimer = std::make_unique<boost::asio::steady_timer>(io);
+    p.gapTimer = std::make_unique<boost::asio::steady_timer>(io);
     Polled* polled = &p;
-    context.receive = [this, polled](const unsigned char* data, size_t len) {
+    PortKeeper::Handlers handlers;
+    handlers.receive = [this, polled](const unsigned char* data, size_t len) {
       std::vector<unsigned char> bytes(data, data + len);
       polled->dev->process(bytes.data(), static_cast<unsigned int>(bytes.size()));
       AfterLiveCall(*polled);
     };
-    context.fail = [this, &io](const std::string& why) {
-      if (lineFailure_.empty()) lineFailure_ = why;
-      io.stop();
+    handlers.opened = [polled](const std::shared_ptr<ZelLink>& link) {
+      polled->dev->AttachLink(link);
+      polled->dev->OpenPort();
+      LineRestored(*polled->dev);
     };
-    LinkResult opened = OpenLink(p.port, context);
-    if (!opened.link)
-      throw UserError("device " + std::to_string(p.id) + ": cannot open port " + p.port + ": " +
-                      opened.error);
-    p.dev->AttachLink(opened.link);
-    p.dev->OpenPort();
-    p.replyTimer = std::make_unique<boost::asio::steady_timer>(io);
-    p.gapTimer = std::make_unique<boost::asio::steady_timer>(io);
+    // The round waits while the port is closed: RefreshStatus sends nothing.
+    handlers.lost = [this, polled](const std::string& why) {
+      LineLost(*polled->dev, why);
+      polled->dev->ClosePort();
+      AfterLiveCall(*polled);
+    };
+    if (options_.trace)
+      handlers.retried = [id = p.id](const std::string& why) {
+        std::fprintf(stderr, "[%u] %s\n", id, why.c_str());
+      };
+    p.keeper = std::make_unique<PortKeeper>(
+        io, p.port, p.dev->baudRate_, std::chrono::milliseconds(p.reopenMs), std::move(handlers));
+    const std::string hopeless = p.keeper->Start();
+    if (!hopeless.empty()) throw UserError("device " + std::to_string(p.id) + ": " + hopeless);
   }
 
   boost::asio::signal_set signals(io, SIGINT, SIGTERM);
@@ -106,7 +116,6 @@ void Session::RunLive() {
   Poll(poll);
   if (!stop_) io.run();
   for (Polled& p : devices_) p.dev->ClosePort();
-  if (!lineFailure_.empty()) throw UserError(lineFailure_);
 }
 
 }  // namespace zel

@@ -14,6 +14,7 @@ LinkResult OpenLink(const std::string& port, const LinkContext& context) {
     result.link = serial;
   } else {
     result.error = serial->error();
+    result.code = serial->code();
   }
   return result;
 }

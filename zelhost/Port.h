@@ -1,6 +1,7 @@
 #pragma once
 
 #include <boost/asio/io_context.hpp>
+#include <boost/system/error_code.hpp>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -17,13 +18,15 @@ struct LinkContext {
   unsigned int baud = 9600;
   // Bytes received from the line, handed to the device.
   std::function<void(const unsigned char* data, size_t len)> receive;
-  // The line broke after it opened (read error, hang-up): the program stops with this text.
+  // The line broke after it opened (read or write error, hang-up), with why. Called at most once
+  // for each failed read or write, possibly inside Write.
   std::function<void(const std::string& why)> fail;
 };
 
 struct LinkResult {
-  std::shared_ptr<ZelLink> link;  // open; empty when the port did not open
-  std::string error;              // why it did not open
+  std::shared_ptr<ZelLink> link;   // open; empty when the port did not open
+  std::string error;               // why it did not open
+  boost::system::error_code code;  // the system's error, where there is one
 };
 
 // Opens the line that a device's "port" setting names: a serial device (or pty) path.

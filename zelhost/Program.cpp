@@ -212,6 +212,10 @@ void Session::CreateDevices() {
       if (!settings["port"].isString())
         throw UserError(where + ": no \"port\" in its settings (or run with --replay)");
       p.port = settings["port"].asString();
+      const Json::Value& reopen = settings["reopen_ms"];
+      if (!reopen.isNull() && !(reopen.isUInt() && reopen.asUInt() > 0))
+        throw UserError(where + ": \"reopen_ms\" is not a number of milliseconds above 0");
+      if (!reopen.isNull()) p.reopenMs = reopen.asUInt();
     }
 
     LineState& line = Line(*p.dev);

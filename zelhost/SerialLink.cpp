@@ -19,6 +19,7 @@ bool SerialLink::Open() {
     port_.set_option(serial_port_base::flow_control(serial_port_base::flow_control::none), ec);
   if (ec) {
     error_ = ec.message();
+    code_ = ec;
     boost::system::error_code ignored;
     port_.close(ignored);
     return false;

@@ -15,11 +15,12 @@ class SerialLink : public ZelLink, public std::enable_shared_from_this<SerialLin
  public:
   SerialLink(const std::string& path, const LinkContext& context);
 
-  bool Open() override;  // error() tells why not
+  bool Open() override;  // error() and code() tell why not
   void Close() override;
   bool IsOpen() const override;
   void Write(const unsigned char* data, unsigned int len) override;
   const std::string& error() const { return error_; }
+  const boost::system::error_code& code() const { return code_; }
 
  private:
   void ReadSome();
@@ -29,6 +30,7 @@ class SerialLink : public ZelLink, public std::enable_shared_from_this<SerialLin
   boost::asio::serial_port port_;
   unsigned char buffer_[512];
   std::string error_;
+  boost::system::error_code code_;
 };
 
 }  // namespace zel

@@ -23,6 +23,7 @@
 #include "History.h"
 #include "Line.h"
 #include "PMBusProtocol.h"
+#include "PortKeeper.h"
 #include "Program.h"
 #include "Provider.h"
 #include "Replay.h"
@@ -40,6 +41,8 @@ struct Polled {
   uint64_t roundsSeen = 0;
   LineCounters countersAtRound;
   // Serial lines only.
+  unsigned reopenMs = kReopenMs;
+  std::unique_ptr<PortKeeper> keeper;
   std::unique_ptr<boost::asio::steady_timer> replyTimer;
   std::unique_ptr<boost::asio::steady_timer> gapTimer;
   uint64_t replyGeneration = 0;
@@ -97,7 +100,6 @@ class Session {
   std::mutex alarmMutex_;
   std::map<std::tuple<unsigned int, std::string, uint32_t>, std::string> activeAlarms_;
 
-  std::string lineFailure_;
   bool stop_ = false;
   bool interrupted_ = false;
 };

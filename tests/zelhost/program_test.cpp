@@ -299,7 +299,11 @@ TEST_F(ZelhostTest, ASessionRecordedOnAPtyReplaysToTheSameEvents) {
 }
 
 TEST_F(ZelhostTest, MistakesGiveOneLineAndAFailingStatus) {
-  WriteFile(dir + "port.json", ReadFile(Config("\"port\": \"" + dir + "no-such-tty\",")));
+  // A missing port is waited for; one that exists and can never be a serial line is not.
+  WriteFile(dir + "plain.txt", "");
+  WriteFile(dir + "port.json", ReadFile(Config("\"port\": \"" + dir + "plain.txt\",")));
+  WriteFile(dir + "null.json", ReadFile(Config("\"port\": \"/dev/null\",")));
+  WriteFile(dir + "reopen.json", ReadFile(Config("\"port\": \"/dev/null\", \"reopen_ms\": 0,")));
   const std::string good = Config();
   WriteFile(dir + "broken.json", "{\"devices\": [\n  {\"type\": \"rvt2600\",,}\n]}");
   WriteFile(dir + "unknown.json",
@@ -328,7 +332,9 @@ TEST_F(ZelhostTest, MistakesGiveOneLineAndAFailingStatus) {
        "cannot load plugin " + dir + "none.so"},
       {"--config " + d + "noplugin.json' --plugin " + d + "not-a-plugin.so'",
        "cannot load plugin " + dir + "not-a-plugin.so"},
-      {"--config " + d + "port.json'", "cannot open port " + dir + "no-such-tty"},
+      {"--config " + d + "port.json'", "port " + dir + "plain.txt is not a character device"},
+      {"--config " + d + "null.json'", "cannot open port /dev/null: Inappropriate ioctl"},
+      {"--config " + d + "reopen.json'", "\"reopen_ms\" is not a number of milliseconds"},
       {"--config '" + good + "'", "no \"port\" in its settings"},
       {"--config " + d + "norc.json'", "refuses its settings"},
       {"--config '" + good + "' --replay " + d + "bad.replay'", "bad.replay line 3: \"40 0G\""},
