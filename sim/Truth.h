@@ -7,7 +7,8 @@
 #include "Site.h"
 
 // The record images that a master publishes for a site once every reply of a round has reached
-// it, written from the record layouts as the encoder is: the truth a run's images are held to.
+// it, written by the host's layout table (the one the bench program decodes by): the truth a
+// run's images are held to.
 namespace sim {
 
 // The data ids the master gives the units: one per AC and DC unit, and the rectifier's.

@@ -6,6 +6,10 @@ namespace zel {
 
 Controller::Controller(Work work, std::shared_ptr<HistoryStore> history)
     : history_(std::move(history)), work_(work) {
+  // A restart does not raise again what the history shows active, nor clear what it shows
+  // cleared.
+  for (const AlarmRecord& a : history_->LastAlarms())
+    ruleState_[a.device][{a.ruleId, a.seq}] = a.raised;
   if (work_ == Work::Thread) worker_ = std::thread([this] { WorkerLoop(); });
 }
 
@@ -65,6 +69,17 @@ bool Controller::EvaluateRules(unsigned int device, const std::vector<rule_value
       last = active;
     }
     if (changed) {
+      AlarmRecord saved;
+      saved.device = device;
+      saved.ruleId = r.id;
+      saved.seq = r.seq;
+      saved.code = r.code;
+      saved.name = r.name;
+      saved.text = r.text;
+      saved.level = r.level;
+      saved.raised = active;
+      saved.time = HistoryTime(HostClock::Now());
+      history_->AppendAlarm(saved);
       Event e{Event::Kind::Alarm};
       e.device = device;
       e.id = r.id;

@@ -1,6 +1,12 @@
 #include "History.h"
 
+#include <boost/date_time/posix_time/posix_time.hpp>
+
 namespace zel {
+
+std::string HistoryTime(boost::posix_time::ptime when) {
+  return when.is_special() ? "" : boost::posix_time::to_iso_extended_string(when);
+}
 
 void MemoryHistory::Append(unsigned int device, boost::posix_time::ptime,
                            const std::vector<unsigned char>& image) {

@@ -4,11 +4,28 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace zel {
 
-// Where saved record images go, newest last per data id.
+// The time text the history keeps: 2026-01-01T00:00:02 (empty for a time that is not one).
+std::string HistoryTime(boost::posix_time::ptime when);
+
+// One alarm event as the history keeps it.
+struct AlarmRecord {
+  unsigned int device = 0;
+  std::string ruleId;
+  uint32_t seq = 0;
+  std::string code;
+  std::string name;
+  std::string text;
+  int32_t level = 0;
+  bool raised = false;
+  std::string time;  // 2026-01-01T00:00:02
+};
+
+// Where saved record images go, newest last per data id, and the alarm events beside them.
 class HistoryStore {
  public:
   virtual ~HistoryStore() = default;
@@ -16,6 +33,12 @@ class HistoryStore {
                       const std::vector<unsigned char>& image) = 0;
   virtual std::optional<std::vector<unsigned char>> Newest(unsigned int device) = 0;
   virtual size_t Count(unsigned int device) = 0;
+
+  virtual void AppendAlarm(const AlarmRecord&) {}
+  // The newest event of each (device, rule id, sequence), oldest first.
+  virtual std::vector<AlarmRecord> LastAlarms() { return {}; }
+  // Ends a round: what was appended since the last commit is kept, or lost, together.
+  virtual void Commit() {}
 };
 
 // Keeps every image, or with newestOnly only the newest of each data id (a long run that must

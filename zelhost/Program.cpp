@@ -9,9 +9,11 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <cerrno>
 #include <cstring>
+#include <iostream>
 #include <set>
 
 #include "Clock.h"
+#include "Export.h"
 #include "Session.h"
 #include "SqliteHistory.h"
 
@@ -61,6 +63,21 @@ std::string OptionalString(const Json::Value& config, const char* key, const std
   if (v.isNull()) return "";
   if (!v.isString()) throw UserError("configuration " + file + ": \"" + key + "\" is not a string");
   return v.asString();
+}
+
+// A history printed decoded; no configuration, plugin or port is needed.
+int RunExport(const Options& options) {
+  if (options.history.empty()) throw UserError("--export needs the database: --history DB");
+  HistoryRange range;
+  range.dataId = options.dataId;
+  try {
+    if (!options.from.empty()) range.from = NormalTime(options.from);
+    if (!options.to.empty()) range.to = NormalTime(options.to);
+    Export(options.history, options.exportFormat, range, std::cout);
+  } catch (const std::exception& e) {
+    throw UserError(e.what());
+  }
+  return 0;
 }
 
 }  // namespace
@@ -168,6 +185,10 @@ void Session::LoadPlugin() {
 void Session::CreateDevices() {
   controller_ = std::make_shared<Controller>(Controller::Work::Thread, history_);
   controller_->SetListener([this](const Event& e) { OnEvent(e); });
+  // The alarms the history shows active are active still: the controller does not raise them
+  // again, and the summary lists them.
+  for (const AlarmRecord& a : history_->LastAlarms())
+    if (a.raised) activeAlarms_[std::make_tuple(a.device, a.ruleId, a.seq)] = a.text;
 
   const Json::Value& list = config_["devices"];
   std::set<unsigned int> ids;
@@ -257,11 +278,13 @@ void Session::RestoreCache() {
 
 void Session::Finish() {
   controller_->Drain();
+  history_->Commit();
   if (writer_)
     for (const Polled& p : devices_) writer_->End(p.id);
 }
 
 int Run(const Options& options) {
+  if (!options.exportFormat.empty()) return RunExport(options);
   Session session(options);
   return session.Run();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -16,6 +17,10 @@ struct Options {
   std::string history;  // SQLite file; overrides the configuration's "history"
   uint64_t rounds = 0;  // stop after this many complete rounds of every device; 0: no limit
   bool trace = false;
+  // Export of the history instead of a session: "csv", "jsonl" or "alarms", over a range.
+  std::string exportFormat;
+  std::optional<unsigned int> dataId;
+  std::string from, to;
 };
 
 // A mistake of the user's: reported as one line, with a non-zero exit.

@@ -88,6 +88,8 @@ void Session::RoundEnded(Polled& p) {
   const LineState& line = Line(*p.dev);
   p.roundsSeen = line.rounds;
   controller_->Drain();  // the round's rules are evaluated and its images saved
+  // One commit for the round, on the worker after the round's saves.
+  controller_->RunWork([history = history_] { history->Commit(); });
   const auto units = ValueUnits(p);
   if (writer_) {
     ReportValues(units);

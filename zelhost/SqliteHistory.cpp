@@ -1,39 +1,12 @@
 #include "SqliteHistory.h"
 
-#include <sqlite3.h>
-
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <cstdio>
 #include <stdexcept>
 
+#include "Sqlite.h"
+
 namespace zel {
-namespace {
-
-// A prepared statement that finalizes itself.
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) : db_(db) {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK)
-      throw std::runtime_error(sqlite3_errmsg(db));
-  }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  sqlite3_stmt* get() { return stmt_; }
-  // SQLITE_ROW or SQLITE_DONE; anything else throws.
-  int Step() {
-    const int rc = sqlite3_step(stmt_);
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db_));
-    return rc;
-  }
-
- private:
-  sqlite3* db_;
-  sqlite3_stmt* stmt_ = nullptr;
-};
-
-}  // namespace
 
 SqliteHistory::SqliteHistory(const std::string& path) : path_(path) {
   if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
@@ -44,48 +17,99 @@ SqliteHistory::SqliteHistory(const std::string& path) : path_(path) {
     throw std::runtime_error("history " + path + ": " + why);
   }
   sqlite3_busy_timeout(db_, 2000);
-  char* error = nullptr;
-  if (sqlite3_exec(db_,
-                   "CREATE TABLE IF NOT EXISTS history ("
-                   " id INTEGER PRIMARY KEY AUTOINCREMENT,"
-                   " data_id INTEGER NOT NULL,"
-                   " time TEXT NOT NULL,"
-                   " image BLOB NOT NULL);"
-                   "CREATE INDEX IF NOT EXISTS history_by_device ON history (data_id, id);",
-                   nullptr, nullptr, &error) != SQLITE_OK) {
-    const std::string why = error != nullptr ? error : "cannot create the history table";
-    sqlite3_free(error);
+  try {
+    // WAL with NORMAL: a commit is not synced, yet a cut never leaves a damaged file.
+    Exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+    Exec(db_,
+         "CREATE TABLE IF NOT EXISTS history ("
+         " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+         " data_id INTEGER NOT NULL,"
+         " time TEXT NOT NULL,"
+         " image BLOB NOT NULL);"
+         "CREATE INDEX IF NOT EXISTS history_by_device ON history (data_id, id);"
+         "CREATE TABLE IF NOT EXISTS alarms ("
+         " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+         " device INTEGER NOT NULL,"
+         " rule_id TEXT NOT NULL,"
+         " seq INTEGER NOT NULL,"
+         " code TEXT NOT NULL,"
+         " name TEXT NOT NULL,"
+         " text TEXT NOT NULL,"
+         " level INTEGER NOT NULL,"
+         " state TEXT NOT NULL CHECK (state IN ('raised', 'cleared')),"
+         " time TEXT NOT NULL);"
+         "CREATE INDEX IF NOT EXISTS alarms_by_rule ON alarms (device, rule_id, seq, id);");
+  } catch (const std::exception& e) {
     sqlite3_close(db_);
     db_ = nullptr;
-    throw std::runtime_error("history " + path + ": " + why);
+    throw std::runtime_error("history " + path + ": " + e.what());
   }
 }
 
 SqliteHistory::~SqliteHistory() {
+  Commit();
   sqlite3_close(db_);
+}
+
+template <typename Fn>
+void SqliteHistory::Write(Fn fn) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  try {
+    if (!inRound_) {
+      Exec(db_, "BEGIN");
+      inRound_ = true;
+    }
+    fn();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zelhost: history %s: %s\n", path_.c_str(), e.what());
+  }
 }
 
 void SqliteHistory::Append(unsigned int device, boost::posix_time::ptime when,
                            const std::vector<unsigned char>& image) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  try {
+  Write([&] {
     Statement s(db_, "INSERT INTO history (data_id, time, image) VALUES (?, ?, ?)");
-    const std::string time =
-        when.is_special() ? "" : boost::posix_time::to_iso_extended_string(when);
-    sqlite3_bind_int64(s.get(), 1, device);
-    sqlite3_bind_text(s.get(), 2, time.c_str(), -1, SQLITE_TRANSIENT);
+    s.Bind(1, int64_t{device});
+    s.Bind(2, HistoryTime(when));
     sqlite3_bind_blob(s.get(), 3, image.data(), static_cast<int>(image.size()), SQLITE_TRANSIENT);
     s.Step();
+  });
+}
+
+void SqliteHistory::AppendAlarm(const AlarmRecord& a) {
+  Write([&] {
+    Statement s(db_,
+                "INSERT INTO alarms (device, rule_id, seq, code, name, text, level, state, time)"
+                " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    s.Bind(1, int64_t{a.device});
+    s.Bind(2, a.ruleId);
+    s.Bind(3, int64_t{a.seq});
+    s.Bind(4, a.code);
+    s.Bind(5, a.name);
+    s.Bind(6, a.text);
+    s.Bind(7, int64_t{a.level});
+    s.Bind(8, std::string(a.raised ? "raised" : "cleared"));
+    s.Bind(9, a.time);
+    s.Step();
+  });
+}
+
+void SqliteHistory::Commit() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!inRound_ || db_ == nullptr) return;
+  inRound_ = false;
+  try {
+    Exec(db_, "COMMIT");
   } catch (const std::exception& e) {
-    // Saved from a work item: a full disk must not end the program, only this save.
     std::fprintf(stderr, "zelhost: history %s: %s\n", path_.c_str(), e.what());
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   }
 }
 
 std::optional<std::vector<unsigned char>> SqliteHistory::Newest(unsigned int device) {
   std::lock_guard<std::mutex> lock(mutex_);
   Statement s(db_, "SELECT image FROM history WHERE data_id = ? ORDER BY id DESC LIMIT 1");
-  sqlite3_bind_int64(s.get(), 1, device);
+  s.Bind(1, int64_t{device});
   if (s.Step() != SQLITE_ROW) return std::nullopt;
   const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(s.get(), 0));
   const int n = sqlite3_column_bytes(s.get(), 0);
@@ -95,9 +119,20 @@ std::optional<std::vector<unsigned char>> SqliteHistory::Newest(unsigned int dev
 size_t SqliteHistory::Count(unsigned int device) {
   std::lock_guard<std::mutex> lock(mutex_);
   Statement s(db_, "SELECT COUNT(*) FROM history WHERE data_id = ?");
-  sqlite3_bind_int64(s.get(), 1, device);
+  s.Bind(1, int64_t{device});
   s.Step();
-  return static_cast<size_t>(sqlite3_column_int64(s.get(), 0));
+  return static_cast<size_t>(s.Int(0));
+}
+
+std::vector<AlarmRecord> SqliteHistory::LastAlarms() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement s(db_,
+              "SELECT device, rule_id, seq, code, name, text, level, state, time FROM alarms"
+              " WHERE id IN (SELECT MAX(id) FROM alarms GROUP BY device, rule_id, seq)"
+              " ORDER BY id");
+  std::vector<AlarmRecord> out;
+  while (s.Step() == SQLITE_ROW) out.push_back(ReadAlarm(s));
+  return out;
 }
 
 }  // namespace zel

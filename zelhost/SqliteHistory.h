@@ -9,7 +9,10 @@ struct sqlite3;
 
 namespace zel {
 
-// Saved record images in a SQLite database, one row per save; ":memory:" keeps them in memory.
+// Saved record images and alarm events in a SQLite database; ":memory:" keeps them in memory.
+// Tables history(id, data_id, time, image) and alarms(id, device, rule_id, seq, code, name,
+// text, level, state, time). Written ahead (WAL, synchronous=NORMAL) in one transaction per
+// round: a power cut loses at most the round being written and never damages the file.
 class SqliteHistory : public HistoryStore {
  public:
   // Throws std::runtime_error naming the database and what is wrong with it.
@@ -22,11 +25,20 @@ class SqliteHistory : public HistoryStore {
               const std::vector<unsigned char>& image) override;
   std::optional<std::vector<unsigned char>> Newest(unsigned int device) override;
   size_t Count(unsigned int device) override;
+  void AppendAlarm(const AlarmRecord& alarm) override;
+  std::vector<AlarmRecord> LastAlarms() override;
+  void Commit() override;
 
  private:
+  // Runs a write inside the round's transaction; a failure is reported, never thrown: saves
+  // come from work items, and a full disk must end only this save, not the program.
+  template <typename Fn>
+  void Write(Fn fn);
+
   std::mutex mutex_;
   std::string path_;
   sqlite3* db_ = nullptr;
+  bool inRound_ = false;
 };
 
 }  // namespace zel

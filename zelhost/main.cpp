@@ -18,6 +18,14 @@ int main(int argc, char** argv) {
   app.add_option("--record", o.record, "write every reply as received to FILE, in replay format");
   app.add_option("--history", o.history, "SQLite history database (overrides \"history\")");
   app.add_flag("--trace", o.trace, "print every frame (>> sent, << received) on standard error");
+  auto* exportOption =
+      app.add_option("--export", o.exportFormat,
+                     "print the --history decoded instead of running: csv, jsonl or alarms")
+          ->check(CLI::IsMember({"csv", "jsonl", "alarms"}));
+  app.add_option("--data-id", o.dataId, "export: only this data id")->needs(exportOption);
+  app.add_option("--from", o.from, "export: from this time on (2026-01-01[THH:MM[:SS]])")
+      ->needs(exportOption);
+  app.add_option("--to", o.to, "export: up to, not including, this time")->needs(exportOption);
   app.failure_message([](const CLI::App*, const CLI::Error& e) {
     return "zelhost: " + std::string(e.what()) + " (see --help)\n";
   });
