@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "Bench.h"
+#include "Decoder.h"
 #include "ZelVDevice.h"
 
 namespace zel {
@@ -111,6 +112,12 @@ void EventWriter::Write(const Event& e) {
       Json::Value v = Base("publish", e.device);
       v["data_type"] = e.dataType;
       v["image"] = ToHex(e.bytes);
+      std::string error;
+      if (const auto decoded = Decode(e.dataType, e.bytes, error)) {
+        v["fields"] = FieldsJson(*decoded);
+      } else {
+        v["fields_error"] = error;
+      }
       Emit(v);
       return;
     }

@@ -233,6 +233,9 @@ void Session::CreateDevices() {
       if (!settings["port"].isString())
         throw UserError(where + ": no \"port\" in its settings (or run with --replay)");
       p.port = settings["port"].asString();
+      // The simulator's scenario file counts from the configuration's folder, as every path.
+      if (p.port.rfind("sim:", 0) == 0)
+        p.port = "sim:" + FromConfig(options_.config, p.port.substr(4));
       const Json::Value& reopen = settings["reopen_ms"];
       if (!reopen.isNull() && !(reopen.isUInt() && reopen.asUInt() > 0))
         throw UserError(where + ": \"reopen_ms\" is not a number of milliseconds above 0");

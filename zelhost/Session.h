@@ -69,6 +69,7 @@ class Session {
   void AfterCall(Polled& p);
   void RoundEnded(Polled& p);
   void ReportValues(const std::vector<std::shared_ptr<ZelVDevice>>& units);
+  void ReportStates(Polled& p);
   std::vector<std::shared_ptr<ZelVDevice>> ValueUnits(Polled& p);
   void Out(const std::string& line);
   bool RoundsReached() const;
@@ -97,8 +98,11 @@ class Session {
   std::unique_ptr<boost::asio::io_context> io_;
   std::deque<Polled> devices_;
 
-  std::mutex alarmMutex_;
+  // What the round's summary reports, gathered from events of the polling and worker threads.
+  std::mutex reportMutex_;
   std::map<std::tuple<unsigned int, std::string, uint32_t>, std::string> activeAlarms_;
+  std::map<std::pair<unsigned int, int>, std::vector<unsigned char>> published_;  // newest
+  std::map<unsigned int, std::map<std::string, uint64_t>> protocolErrors_;        // since the round
 
   bool stop_ = false;
   bool interrupted_ = false;

@@ -152,6 +152,8 @@ TEST(EventLines, OneCompactObjectPerEvent) {
   EXPECT_EQ(Parse(lines[0]), Parse(R"({"event":"request","device":1,"cid1":"40","cid2":"41",
                                         "info":"FF"})"));
   EXPECT_EQ(Parse(lines[1])["image"].asString(), "0B00ABCD");
+  EXPECT_EQ(Parse(lines[1])["fields_error"].asString(),
+            "image of 4 bytes, a 5106 image needs at least 32");
   const Json::Value rule = Parse(lines[2])["rules"][0];
   EXPECT_EQ(rule["id"].asString(), "AC_0");
   EXPECT_EQ(rule["code"].asString(), "06015");

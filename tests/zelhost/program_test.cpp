@@ -78,6 +78,17 @@ TEST_F(ZelhostTest, ReplayOfTwoRounds) {
   }
   EXPECT_EQ(published[0]["image"].asString().substr(0, 32), "0B00000033333341CDCC2C4100003841")
       << "data id 11, ia 11.2, ib 10.8, ic 11.5";
+  // Beside the hex, the image decoded; the export's lines hold the same fields.
+  const std::vector<std::string> exported =
+      FileLines(std::string(ZELHOST_DATA) + "/two_rounds.jsonl");
+  ASSERT_EQ(exported.size(), published.size());
+  for (size_t k = 0; k < published.size(); ++k) {
+    Json::Value line;
+    std::istringstream in(exported[k]);
+    ASSERT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), in, &line, nullptr));
+    EXPECT_EQ(published[k]["fields"], line["fields"]) << k;
+  }
+  EXPECT_EQ(published[0]["fields"]["channel_2_a"].asFloat(), 228.6f);
 
   EXPECT_EQ(ActiveRules(events, 11, "AC_"), (std::vector<std::string>{"31:", "31: AC_0/12"}));
   EXPECT_EQ(ActiveRules(events, 21, "DC_"), (std::vector<std::string>{"66:", "66:"}));
@@ -201,6 +212,37 @@ TEST_F(ZelhostTest, ASessionRecordedOnAPtyReplaysToTheSameEvents) {
   EXPECT_EQ(Only(a, "publish").size(), 3u);
   EXPECT_EQ(ActiveRules(a, 21, "DC_"), (std::vector<std::string>{"66: DC_3/5"}));
   EXPECT_EQ(ActiveRules(a, 1, "RC_"), (std::vector<std::string>{"1: RC_0/1"}));
+}
+
+TEST_F(ZelhostTest, TheSummaryShowsEveryUnitAndCountsProtocolErrors) {
+  // The scenario beside a configuration in a folder of its own, run from elsewhere: the "sim:"
+  // path counts from the configuration's folder.
+  ASSERT_EQ(std::system(("mkdir -p '" + dir + "site'").c_str()), 0);
+  WriteFile(dir + "site/scenario.json", R"({
+    "model": "rvt2600",
+    "ac": [{"channels": [{"a": 229.8, "b": 230.4, "c": 231.1, "f": 50.0}],
+            "ia": 11.2, "ib": 10.8, "ic": 11.5}],
+    "rc": {"group": 53.5, "modules": [{"analog": 19.8}, {"analog": 20.1, "fault": 1}]},
+    "dc": [{"v": 53.5, "i": 118.7, "m": [1, 2, 3, 4], "n": [1, 2, 3, 4, 5, 6, 7, 8, 9],
+            "p": [1, 2, 3], "v_state": 1, "fuses": 64, "fuse_faults": [5, 64],
+            "user_alarms": [0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1]}],
+    "faults": [{"round": 1, "step": "42_41", "kind": "count", "field": "dc/0/p", "value": 4}]
+  })");
+  WriteFile(dir + "site/config.json", ReadFile(Config("\"port\": \"sim:scenario.json\",")));
+  const Result r = Zelhost("--config '" + dir + "site/config.json' --rounds 2");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> out = FileLines(dir + "stdout");
+  for (const std::string& line : out) EXPECT_LE(line.size(), 80u) << line;
+  auto has = [&](const std::string& line) {
+    return std::find(out.begin(), out.end(), line) != out.end();
+  };
+  EXPECT_TRUE(has("  rvt2600-rc 1: group 53.5, modules 19.8 20.1, fault 2=1"))
+      << ReadFile(dir + "stdout");
+  EXPECT_TRUE(has("  rvt2600-dc 21 states: voltage low, fuses in fault 5 64, user alarms 2=2 13=1"))
+      << ReadFile(dir + "stdout");
+  // Round 1: the DC analog reply with one user value too many; round 2 is sound.
+  EXPECT_TRUE(has("  faults: \"read p_count is\" 1")) << ReadFile(dir + "stdout");
+  EXPECT_TRUE(has("  faults: none")) << ReadFile(dir + "stdout");
 }
 
 TEST_F(ZelhostTest, MistakesGiveOneLineAndAFailingStatus) {
