@@ -8,13 +8,7 @@
 namespace zel {
 
 HistoryReader::HistoryReader(const std::string& path) : path_(path) {
-  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    const std::string why = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
-    sqlite3_close(db_);
-    db_ = nullptr;
-    throw std::runtime_error("history " + path + ": " + why);
-  }
-  sqlite3_busy_timeout(db_, 2000);
+  db_ = OpenDatabase(path, SQLITE_OPEN_READONLY);
   try {
     Statement s(db_, "SELECT name FROM sqlite_master WHERE type = 'table'");
     bool hasImages = false;

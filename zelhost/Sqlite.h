@@ -42,6 +42,19 @@ class Statement {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
+// Opens a history database with these flags, waiting up to 2 s for a lock; throws
+// std::runtime_error naming it.
+inline sqlite3* OpenDatabase(const std::string& path, int flags) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+    const std::string why = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
+    sqlite3_close(db);
+    throw std::runtime_error("history " + path + ": " + why);
+  }
+  sqlite3_busy_timeout(db, 2000);
+  return db;
+}
+
 // Runs SQL without results; throws with SQLite's message.
 inline void Exec(sqlite3* db, const char* sql) {
   char* error = nullptr;

@@ -9,14 +9,7 @@
 namespace zel {
 
 SqliteHistory::SqliteHistory(const std::string& path) : path_(path) {
-  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-      SQLITE_OK) {
-    const std::string why = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
-    sqlite3_close(db_);
-    db_ = nullptr;
-    throw std::runtime_error("history " + path + ": " + why);
-  }
-  sqlite3_busy_timeout(db_, 2000);
+  db_ = OpenDatabase(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
   try {
     // WAL with NORMAL: a commit is not synced, yet a cut never leaves a damaged file.
     Exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
