@@ -14,6 +14,7 @@
 
 #include "Clock.h"
 #include "Export.h"
+#include "ReportFile.h"
 #include "Session.h"
 #include "SqliteHistory.h"
 
@@ -65,15 +66,25 @@ std::string OptionalString(const Json::Value& config, const char* key, const std
   return v.asString();
 }
 
-// A history printed decoded; no configuration, plugin or port is needed.
+// A history printed decoded, or its session report written; no configuration, plugin or port
+// is needed.
 int RunExport(const Options& options) {
-  if (options.history.empty()) throw UserError("--export needs the database: --history DB");
+  const std::string what = options.report.empty() ? "--export" : "--report";
+  if (options.history.empty()) throw UserError(what + " needs the database: --history DB");
   HistoryRange range;
   range.dataId = options.dataId;
   try {
     if (!options.from.empty()) range.from = NormalTime(options.from);
     if (!options.to.empty()) range.to = NormalTime(options.to);
-    Export(options.history, options.exportFormat, range, std::cout);
+    if (options.report.empty()) {
+      Export(options.history, options.exportFormat, range, std::cout);
+    } else {
+      const ReportFigures f = WriteReport(options.history, range, options.report);
+      std::cout << options.report << ": " << f.images << " images, " << f.alarms
+                << " alarm events, " << (f.bytes + 1023) / 1024 << " KiB";
+      if (f.undecoded) std::cout << "; " << f.undecoded << " images that do not decode left out";
+      std::cout << "\n";
+    }
   } catch (const std::exception& e) {
     throw UserError(e.what());
   }
@@ -287,7 +298,7 @@ void Session::Finish() {
 }
 
 int Run(const Options& options) {
-  if (!options.exportFormat.empty()) return RunExport(options);
+  if (!options.exportFormat.empty() || !options.report.empty()) return RunExport(options);
   Session session(options);
   return session.Run();
 }

@@ -21,6 +21,8 @@ struct Options {
   std::string exportFormat;
   std::optional<unsigned int> dataId;
   std::string from, to;
+  // The history's session report, one HTML page, to this file instead of a session.
+  std::string report;
 };
 
 // A mistake of the user's: reported as one line, with a non-zero exit.

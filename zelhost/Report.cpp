@@ -322,6 +322,10 @@ Json::Value SessionReport::Unit::ToJson() const {
   return u;
 }
 
+bool SessionReport::Draws(unsigned dataType, const std::string& name) {
+  return Classify(dataType, name).has_value();
+}
+
 SessionReport::SessionReport() = default;
 SessionReport::~SessionReport() = default;
 
@@ -368,8 +372,16 @@ void SessionReport::Value(const std::string& name, double value) {
   c.values.back() = v;
 }
 
-void SessionReport::AddAlarm(const ReportAlarm& alarm) {
+void SessionReport::AddAlarm(const AlarmRecord& alarm) {
+  pt::ptime t;
+  try {
+    t = pt::from_iso_extended_string(alarm.time);
+  } catch (const std::exception&) {
+    return;
+  }
+  if (t.is_special()) return;
   alarms_.push_back(alarm);
+  alarmTimes_.push_back(Seconds(t));
 }
 
 }  // namespace zel
@@ -383,12 +395,14 @@ std::string Text(pt::ptime t) {
 
 // The rows of the alarm timeline: one per (device, rule id, sequence), in the order they first
 // appear, each with its bars from raised to cleared (null: still active at the end).
-Json::Value AlarmRows(const std::vector<ReportAlarm>& alarms, int64_t start,
-                      size_t& raisedInRange) {
+Json::Value AlarmRows(const std::vector<AlarmRecord>& alarms, const std::vector<int64_t>& times,
+                      int64_t start, size_t& raisedInRange) {
   Json::Value rows(Json::arrayValue);
   std::map<std::tuple<unsigned, std::string, unsigned>, Json::ArrayIndex> rowOf;
   std::map<Json::ArrayIndex, int64_t> openSince;
-  for (const ReportAlarm& a : alarms) {
+  for (size_t k = 0; k < alarms.size(); ++k) {
+    const AlarmRecord& a = alarms[k];
+    const int64_t at = times[k];
     const auto key = std::make_tuple(a.device, a.ruleId, a.seq);
     auto it = rowOf.find(key);
     if (it == rowOf.end()) {
@@ -405,20 +419,20 @@ Json::Value AlarmRows(const std::vector<ReportAlarm>& alarms, int64_t start,
     row["name"] = a.name;
     row["text"] = a.text;
     row["level"] = a.level;
-    const int64_t t = std::max(Seconds(a.time), start);
-    if (Seconds(a.time) >= start && a.raised) ++raisedInRange;
+    const int64_t t = std::max(at, start);
+    if (at >= start && a.raised) ++raisedInRange;
     auto open = openSince.find(it->second);
     if (a.raised) {
       if (open == openSince.end()) openSince[it->second] = t;
     } else if (open != openSince.end()) {
-      if (Seconds(a.time) >= start) {
+      if (at >= start) {
         Json::Value bar(Json::arrayValue);
         bar.append(static_cast<Json::Int64>(open->second));
         bar.append(static_cast<Json::Int64>(t));
         row["bars"].append(bar);
       }
       openSince.erase(open);
-    } else if (Seconds(a.time) >= start) {
+    } else if (at >= start) {
       // Cleared in the range, raised before the history begins.
       Json::Value bar(Json::arrayValue);
       bar.append(static_cast<Json::Int64>(start));
@@ -462,31 +476,40 @@ std::string SessionReport::Page() const {
   s["to"] = Text(to_);
   int64_t first = std::numeric_limits<int64_t>::max();
   int64_t last = std::numeric_limits<int64_t>::min();
+  int64_t roundFirst = std::numeric_limits<int64_t>::max();
+  int64_t roundLast = std::numeric_limits<int64_t>::min();
   size_t rounds = 0;
   Json::Value& units = s["units"] = Json::Value(Json::arrayValue);
   for (const auto& [id, unit] : units_) {
     if (unit->times.empty()) continue;
-    first = std::min(first, unit->times.front());
-    last = std::max(last, unit->times.back());
+    roundFirst = std::min(roundFirst, unit->times.front());
+    roundLast = std::max(roundLast, unit->times.back());
     rounds = std::max(rounds, unit->times.size());
     units.append(unit->ToJson());
   }
   const int64_t start = !from_.is_special() ? Seconds(from_)
                         : units.empty()     ? std::numeric_limits<int64_t>::min()
-                                            : first;
+                                            : roundFirst;
+  first = units.empty() ? first : roundFirst;
+  last = units.empty() ? last : roundLast;
   size_t raised = 0;
-  s["alarms"] = AlarmRows(alarms_, start, raised);
-  for (const ReportAlarm& a : alarms_) {
-    if (Seconds(a.time) < start) continue;
-    first = std::min(first, Seconds(a.time));
-    last = std::max(last, Seconds(a.time));
+  s["alarms"] = AlarmRows(alarms_, alarmTimes_, start, raised);
+  for (int64_t at : alarmTimes_) {
+    if (at < start) continue;
+    first = std::min(first, at);
+    last = std::max(last, at);
   }
   for (const Json::Value& row : s["alarms"])
     for (const Json::Value& bar : row["bars"]) first = std::min(first, bar[0].asInt64());
   s["rounds"] = static_cast<Json::UInt64>(rounds);
   s["alarms_raised"] = static_cast<Json::UInt64>(raised);
-  s["first"] = first <= last ? Json::Value(static_cast<Json::Int64>(first)) : Json::Value();
-  s["last"] = first <= last ? Json::Value(static_cast<Json::Int64>(last)) : Json::Value();
+  s["undecoded"] = static_cast<Json::UInt64>(undecoded_);
+  s["first_round"] = rounds ? Json::Value(static_cast<Json::Int64>(roundFirst)) : Json::Value();
+  s["last_round"] = rounds ? Json::Value(static_cast<Json::Int64>(roundLast)) : Json::Value();
+  // The time axis: the rounds, the alarm events of the range, and alarms active at its start.
+  const bool any = first != std::numeric_limits<int64_t>::max();
+  s["first"] = any ? Json::Value(static_cast<Json::Int64>(first)) : Json::Value();
+  s["last"] = any ? Json::Value(static_cast<Json::Int64>(std::max(first, last))) : Json::Value();
   s["columns"] = static_cast<Json::UInt64>(kColumns);
   s["gap_periods"] = kGapPeriods;
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "History.h"
+
 // The session report: one HTML page that opens from disk with the trends of every unit, the
 // alarm timeline and the line's gaps of a recorded session; uPlot and the data are inside it.
 namespace zel {
@@ -14,19 +16,6 @@ namespace zel {
 inline double ReportNumber(double v) {
   return v;
 }
-
-// One alarm event of the history.
-struct ReportAlarm {
-  unsigned device = 0;  // the data id of the unit that raised it
-  std::string ruleId;
-  unsigned seq = 0;
-  std::string code;
-  std::string name;
-  std::string text;
-  int level = 0;
-  bool raised = true;  // false: cleared
-  boost::posix_time::ptime time;
-};
 
 // Collects the decoded images and the alarm events of a session, then writes the page.
 class SessionReport {
@@ -42,6 +31,9 @@ class SessionReport {
   SessionReport(const SessionReport&) = delete;
   SessionReport& operator=(const SessionReport&) = delete;
 
+  // Whether the page draws a decoded field of a data type.
+  static bool Draws(unsigned dataType, const std::string& name);
+
   // The range asked for, shown in the head; either end may be not_a_date_time.
   void SetRange(boost::posix_time::ptime from, boost::posix_time::ptime to);
 
@@ -54,9 +46,17 @@ class SessionReport {
     for (const auto& [name, value] : fields) Value(name, ReportNumber(value));
   }
 
+  // The same, field by field: BeginImage, then Value for each field in layout order.
+  void BeginImage(unsigned dataId, unsigned dataType, boost::posix_time::ptime time,
+                  size_t fieldCount);
+  void Value(const std::string& name, double value);
+
+  // A saved image that did not decode: counted in the head.
+  void AddUndecoded() { ++undecoded_; }
+
   // Alarm events up to the end of the range, in time order; those before its start give the
-  // state at the start.
-  void AddAlarm(const ReportAlarm& alarm);
+  // state at the start. An event whose time does not read is left out.
+  void AddAlarm(const AlarmRecord& alarm);
 
   // The whole page.
   std::string Page() const;
@@ -66,17 +66,15 @@ class SessionReport {
  private:
   struct Unit;
 
-  void BeginImage(unsigned dataId, unsigned dataType, boost::posix_time::ptime time,
-                  size_t fieldCount);
-  void Value(const std::string& name, double value);
-
   boost::posix_time::ptime from_;
   boost::posix_time::ptime to_;
   std::map<unsigned, std::unique_ptr<Unit>> units_;
   Unit* current_ = nullptr;
   size_t field_ = 0;
   size_t images_ = 0;
-  std::vector<ReportAlarm> alarms_;
+  size_t undecoded_ = 0;
+  std::vector<AlarmRecord> alarms_;
+  std::vector<int64_t> alarmTimes_;  // of alarms_, in seconds
 };
 
 }  // namespace zel

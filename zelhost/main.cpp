@@ -1,6 +1,7 @@
 // zelhost: the bench host for the driver plugin.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <vector>
 
 #include "Program.h"
 
@@ -22,14 +23,26 @@ int main(int argc, char** argv) {
       app.add_option("--export", o.exportFormat,
                      "print the --history decoded instead of running: csv, jsonl or alarms")
           ->check(CLI::IsMember({"csv", "jsonl", "alarms"}));
-  app.add_option("--data-id", o.dataId, "export: only this data id")->needs(exportOption);
-  app.add_option("--from", o.from, "export: from this time on (2026-01-01[THH:MM[:SS]])")
-      ->needs(exportOption);
-  app.add_option("--to", o.to, "export: up to, not including, this time")->needs(exportOption);
+  auto* reportOption = app.add_option("--report", o.report,
+                                      "write the --history's session report (one HTML page) to "
+                                      "FILE instead of running")
+                           ->excludes(exportOption);
+  // The range goes with either.
+  const std::vector<CLI::Option*> range = {
+      app.add_option("--data-id", o.dataId, "export, report: only this data id"),
+      app.add_option("--from", o.from,
+                     "export, report: from this time on (2026-01-01[THH:MM[:SS]])"),
+      app.add_option("--to", o.to, "export, report: up to, not including, this time")};
   app.failure_message([](const CLI::App*, const CLI::Error& e) {
     return "zelhost: " + std::string(e.what()) + " (see --help)\n";
   });
   CLI11_PARSE(app, argc, argv);
+  for (const CLI::Option* option : range)
+    if (option->count() && !exportOption->count() && !reportOption->count()) {
+      std::fprintf(stderr, "zelhost: %s requires --export or --report (see --help)\n",
+                   option->get_name().c_str());
+      return 1;
+    }
 
   try {
     return zel::Run(o);

@@ -125,13 +125,13 @@ TEST(SessionReport, AlarmBarsRunFromRaisedToClearedWithinTheRange) {
   report.AddImage(102, 5108, kStart + pt::seconds(100), Fields{{"v", 53.5}});
   report.AddImage(102, 5108, kStart + pt::seconds(200), Fields{{"v", 53.5}});
   auto alarm = [&](const std::string& rule, bool raised, long at) {
-    zel::ReportAlarm a;
+    zel::AlarmRecord a;
     a.device = 102;
     a.ruleId = rule;
     a.text = "text of " + rule;
     a.level = 2;
     a.raised = raised;
-    a.time = kStart + pt::seconds(at);
+    a.time = pt::to_iso_extended_string(kStart + pt::seconds(at));
     report.AddAlarm(a);
   };
   alarm("before", true, 10);  // raised and cleared before the range: not shown

@@ -114,7 +114,11 @@ TEST_F(ZelhostTest, ATwoRoundHistoryExportsAsCsvAndJsonl) {
       {"--history '" + dir + "none.db' --export csv", "history " + dir + "none.db: "},
       {"--history '" + db + "' --export csv --from yesterday", "time \"yesterday\" is not"},
       {"--history '" + db + "' --export xml", "--export"},
-      {"--from 2026-01-01", "--from requires --export"},
+      {"--from 2026-01-01", "--from requires --export or --report"},
+      {"--report '" + dir + "r.html'", "--report needs the database: --history DB"},
+      {"--history '" + db + "' --report '" + dir + "no-such-dir/r.html'",
+       "cannot write the report " + dir + "no-such-dir/r.html"},
+      {"--history '" + db + "' --export csv --report '" + dir + "r.html'", "excludes"},
   };
   for (const auto& m : mistakes) {
     const Result r = Zelhost(m.args);

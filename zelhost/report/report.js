@@ -35,13 +35,12 @@
     const head = document.getElementById('head');
     const p = el('p');
     p.id = 'summary';
-    if (session.first === null) {
-      p.textContent = 'No rounds and no alarms in this range.';
-    } else {
-      p.textContent = 'First round ' + when(session.first) + ', last round ' + when(session.last) + ', ' +
-          session.rounds + ' rounds (of the unit with the most), ' + session.alarms_raised + ' alarms raised.';
-    }
+    p.textContent = (session.rounds ? 'First round ' + when(session.first_round) + ', last round ' +
+        when(session.last_round) + ', ' + session.rounds + ' rounds (of the unit with the most), '
+        : 'No rounds in this range, ') + session.alarms_raised + ' alarms raised.';
     head.append(p);
+    if (session.undecoded)
+      head.append(el('p', {id: 'undecoded'}, session.undecoded + ' saved images did not decode and are left out.'));
     if (session.from || session.to)
       head.append(el('p', {}, 'Range asked for: ' + (session.from || 'start') + ' to ' + (session.to || 'end') + '.'));
     if (!session.units.length) return;
