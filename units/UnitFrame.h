@@ -77,6 +77,34 @@ class UnitFrame : public ZelSPDevice {
   void HandOff(const unsigned char* image, uint32_t len);
 };
 
+// The texts of the rules that a unit raises once per instance (channel, module or fuse), a few
+// rows per instance: made when the instance count changes and kept from round to round, so that
+// a round hands the host strings it already holds instead of building them again.
+class InstanceTexts {
+ public:
+  // Fits the texts to count instances of rows rows each; make(k, row) gives the text of that
+  // row of instance k (k from 0).
+  template <class Make>
+  void Fit(size_t count, size_t rows, Make&& make) {
+    if (made_ && count == count_ && rows == rows_) return;
+    texts_.clear();
+    texts_.reserve(count * rows);
+    for (size_t k = 0; k < count; ++k)
+      for (size_t row = 0; row < rows; ++row) texts_.push_back(make(k, row));
+    count_ = count;
+    rows_ = rows;
+    made_ = true;
+  }
+
+  const std::string& At(size_t k, size_t row) const { return texts_[k * rows_ + row]; }
+
+ private:
+  std::vector<std::string> texts_;
+  size_t count_ = 0;
+  size_t rows_ = 0;
+  bool made_ = false;
+};
+
 // The bytes of a record, for publishing and copying.
 template <class Record>
 const unsigned char* RecordBytes(const Record& r) {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <iostream>
+#include <iterator>
 #include <regex>
 #include <stdexcept>
 
@@ -11,24 +12,18 @@ namespace {
 // Stored for a phase current or user value that the device does not supply (0xBDCCCCCD).
 constexpr float kMissing = -0.1f;
 
-// One alarm rule: active when the record's state byte holds the code.
+// One alarm rule: active when the record's state byte holds the code. The strings are made once
+// with the table; a round passes them to the host as they stand.
 template <class Record>
 struct AlarmRow {
-  const char* id;
-  const char* code;
-  const char* name;
-  const char* text;  // after the panel text, if any
+  std::string id;
+  std::string code;
+  std::string name;
+  std::string text;  // after the panel text, if any
   int level;
   uint8_t Record::*state;
   uint8_t value;
 };
-
-template <class Record, size_t N, class Add>
-void AddAlarmRows(const AlarmRow<Record> (&rows)[N], const Record& rec, const std::string& panel,
-                  Add&& add) {
-  for (const AlarmRow<Record>& row : rows)
-    add(row.level, row.id, row.code, row.name, panel + row.text, rec.*row.state == row.value);
-}
 
 }  // namespace
 
@@ -246,13 +241,20 @@ void PMBusPowerAC<TeleAC, TeleACChannel, RT_AC>::BuildRules() {
       {"AC_19", "06029", "B相输入电流缺项", "其他告警", 3, &TeleAC::ib_alert, 3},
       {"AC_20", "06029", "C相输入电流缺项", "其他告警", 3, &TeleAC::ic_alert, 3},
   };
-  const auto add = [this](int level, const char* id, const char* code, const char* name,
-                          const std::string& text,
-                          bool active) { AddRule(level, id, code, name, text, active); };
+  constexpr size_t kPerChannel = std::size(kChannelRules);
   // Channels are told apart by the panel number (from 1) in the text and by the sequence.
-  for (size_t k = 0; k < channels.size(); ++k)
-    AddAlarmRows(kChannelRules, channels[k], "交流屏" + std::to_string(k + 1), add);
-  AddAlarmRows(kUnitRules, record, std::string(), add);
+  panelTexts_.Fit(channels.size(), kPerChannel, [](size_t k, size_t row) {
+    return "交流屏" + std::to_string(k + 1) + kChannelRules[row].text;
+  });
+  for (size_t k = 0; k < channels.size(); ++k) {
+    for (size_t row = 0; row < kPerChannel; ++row) {
+      const AlarmRow<Channel>& rule = kChannelRules[row];
+      AddRule(rule.level, rule.id, rule.code, rule.name, panelTexts_.At(k, row),
+              channels[k].*rule.state == rule.value);
+    }
+  }
+  for (const AlarmRow<TeleAC>& rule : kUnitRules)
+    AddRule(rule.level, rule.id, rule.code, rule.name, rule.text, record.*rule.state == rule.value);
 }
 
 template class PMBusPowerAC<tele_c_rvt2600_ac, tele_c_rvt2600_ac_channel, 5106>;

@@ -43,6 +43,9 @@ class PMBusPowerAC : public UnitFrame {
   bool moved = false;
 
  private:
+  // The channel rules' texts, panel text first, per channel and rule.
+  InstanceTexts panelTexts_;
+
   bool ReadAnalogChannel(BoundedReader& r, TeleACChannel& ch);
   bool ReadAlarmChannel(BoundedReader& r, TeleACChannel& ch);
   bool VoltagesMoved() const;

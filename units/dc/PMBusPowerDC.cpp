@@ -156,18 +156,20 @@ void PMBusPowerDC<TeleDC, RT_DC>::JudgeMovement() {
 template <class TeleDC, int RT_DC>
 void PMBusPowerDC<TeleDC, RT_DC>::BuildRules() {
   for (const DCRuleRow& row : kDCRules) {
-    const uint8_t* states = &record.v_state;
-    size_t count = 1;
-    if (row.states == DCStates::Fuses) {
-      // Fuse rules only when the device reports exactly as many fuses as the record holds.
-      states = record.alert_m;
-      count = record.alert_m_count == TeleDC::ALERT_M_SIZE() ? TeleDC::ALERT_M_SIZE() : 0;
+    if (row.states == DCStates::Voltage) {
+      AddRule(row.level, row.id, row.code, row.name, row.name, record.v_state == row.active);
+      continue;
     }
-    for (size_t k = 0; k < count; ++k) {
-      const std::string text =
-          row.prefix ? row.prefix + boost::lexical_cast<std::string>(k + 1) + row.name : row.name;
-      AddRule(row.level, row.id, row.code, row.name, text, states[k] == row.active);
-    }
+    // Fuse rules only when the device reports exactly as many fuses as the record holds.
+    if (record.alert_m_count != TeleDC::ALERT_M_SIZE()) continue;
+    // The fuse texts depend on nothing the device reports: made in the first round that needs
+    // them (the table has one row of fuse rules).
+    fuseTexts_.Fit(TeleDC::ALERT_M_SIZE(), 1, [&row](size_t k, size_t) {
+      return row.prefix + boost::lexical_cast<std::string>(k + 1) + row.name;
+    });
+    for (size_t k = 0; k < TeleDC::ALERT_M_SIZE(); ++k)
+      AddRule(row.level, row.id, row.code, row.name, fuseTexts_.At(k, 0),
+              record.alert_m[k] == row.active);
   }
 }
 

@@ -3,6 +3,7 @@
 #include <boost/lexical_cast.hpp>
 #include <cstring>
 #include <iostream>
+#include <iterator>
 #include <stdexcept>
 
 namespace {
@@ -26,22 +27,18 @@ const char kOverflow42_46[] = "PMBusPowerAC:ProcotolError {} read 42_46 read ove
 const char kCount42_46[] = "TKR07B:ProcotolError parse42_46 {} p:{} != {}";
 
 // An alarm raised once per module: active when the module's state byte holds activeValue; its
-// text is textBefore, the module's position from 1, textAfter.
+// text is textBefore, the module's position from 1, textAfter. The strings are made once with
+// the table; a round passes them to the host as they stand.
 template <class Channel>
 struct ModuleRule {
   int level;
-  const char* id;
-  const char* code;
-  const char* name;
-  const char* textBefore;
-  const char* textAfter;
+  std::string id;
+  std::string code;
+  std::string name;
+  std::string textBefore;
+  std::string textAfter;
   uint8_t Channel::*state;
   uint8_t activeValue;
-};
-
-template <class Channel>
-constexpr ModuleRule<Channel> kModuleRules[] = {
-    {2, "RC_0", "06024", "整流模块故障告警", "模块", "整流模块故障告警", &Channel::fault, 1},
 };
 
 }  // namespace
@@ -82,16 +79,27 @@ void PMBusPowerRC<TeleRC, TeleRCChannel, RT_RC>::RoundDone() {
   // Sized by the module count of the moment, so a saved image is one a cache load accepts.
   ComposeImage(image, image_size, record, channels);
   PublishRound(
-      RT_RC, image.get(), image_size,
-      [this] {
-        for (size_t i = 0; i < channels.size(); ++i) {
-          const std::string n = boost::lexical_cast<std::string>(i + 1);
-          for (const ModuleRule<TeleRCChannel>& row : kModuleRules<TeleRCChannel>)
-            AddRule(row.level, row.id, row.code, row.name, row.textBefore + n + row.textAfter,
-                    channels[i].*row.state == row.activeValue);
-        }
-      },
-      [this] { DoImpCheckAlert(); });
+      RT_RC, image.get(), image_size, [this] { BuildRules(); }, [this] { DoImpCheckAlert(); });
+}
+
+template <class TeleRC, class TeleRCChannel, int RT_RC>
+void PMBusPowerRC<TeleRC, TeleRCChannel, RT_RC>::BuildRules() {
+  using Channel = TeleRCChannel;
+  static const ModuleRule<Channel> kModuleRules[] = {
+      {2, "RC_0", "06024", "整流模块故障告警", "模块", "整流模块故障告警", &Channel::fault, 1},
+  };
+  constexpr size_t kPerModule = std::size(kModuleRules);
+  moduleTexts_.Fit(channels.size(), kPerModule, [](size_t k, size_t row) {
+    const ModuleRule<Channel>& rule = kModuleRules[row];
+    return rule.textBefore + boost::lexical_cast<std::string>(k + 1) + rule.textAfter;
+  });
+  for (size_t k = 0; k < channels.size(); ++k) {
+    for (size_t row = 0; row < kPerModule; ++row) {
+      const ModuleRule<Channel>& rule = kModuleRules[row];
+      AddRule(rule.level, rule.id, rule.code, rule.name, moduleTexts_.At(k, row),
+              channels[k].*rule.state == rule.activeValue);
+    }
+  }
 }
 
 // < 41/41, n modules

@@ -38,8 +38,12 @@ class PMBusPowerRC : public UnitFrame {
   uint32_t image_size = 0;
 
  private:
+  void BuildRules();
   bool UserBlock(BoundedReader& r, uint8_t count, int expected, unsigned char* block,
                  const char* countFormat) const;
+
+  // The module rules' texts, per module and rule.
+  InstanceTexts moduleTexts_;
 };
 
 extern template class PMBusPowerRC<tele_c_rvt2600_rc, tele_c_rvt2600_rc_channel, 5107>;
