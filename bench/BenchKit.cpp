@@ -14,6 +14,63 @@ namespace bench {
 
 using Root = PMBusPower<RVT2600AC, RVT2600DC, RVT2600RC>;
 
+// The local time whose stamp the host's share makes; the clock reads themselves (the host's
+// local-time hook) stay in the plugin's share.
+const boost::posix_time::ptime kStampTime(boost::gregorian::date(2026, 1, 1),
+                                          boost::posix_time::hours(8));
+
+const ReplyKind& KindNamed(const std::string& name) {
+  for (const ReplyKind& kind : kReplyKinds)
+    if (name == kind.name) return kind;
+  throw std::invalid_argument("no reply " + name);
+}
+
+HostCall* NullController::Note(HostCall::Kind kind, unsigned device) {
+  if (tape == nullptr) return nullptr;
+  tape->calls.emplace_back();
+  HostCall& c = tape->calls.back();
+  c.kind = kind;
+  c.device = device;
+  return &c;
+}
+
+void NullController::Publish(unsigned int device, int dataType, const unsigned char* image,
+                             unsigned int len) {
+  if (HostCall* c = Note(HostCall::Kind::Publish, device)) {
+    c->dataType = dataType;
+    c->bytes.assign(image, image + len);
+  }
+}
+
+bool NullController::EvaluateRules(unsigned int device, const std::vector<rule_value>& rules) {
+  if (HostCall* c = Note(HostCall::Kind::Rules, device)) c->rules = rules;
+  return false;
+}
+
+void NullController::SaveHistory(unsigned int device, const unsigned char* image,
+                                 unsigned int len) {
+  if (HostCall* c = Note(HostCall::Kind::Save, device)) c->bytes.assign(image, image + len);
+}
+
+void NullController::RunWork(std::function<void()> item) {
+  // The work item runs on the unit's behalf: the device is the one of the rules it evaluates.
+  Note(HostCall::Kind::Work, 0);
+  item();
+}
+
+void NullController::Request(unsigned int device, unsigned char cid1, unsigned char cid2,
+                             const unsigned char* info, unsigned int len) {
+  if (HostCall* c = Note(HostCall::Kind::Request, device)) {
+    c->cid1 = cid1;
+    c->cid2 = cid2;
+    if (info != nullptr) c->bytes.assign(info, info + len);
+  }
+}
+
+void NullController::DeviceReset(unsigned int device) {
+  Note(HostCall::Kind::Reset, device);
+}
+
 const ReplyKind kReplyKinds[11] = {
     {sim::kModel, "40_51", Root::STEP_MODEL},
     {sim::kAcAnalog, "40_41", Root::STEP_AC_ANALOG},
@@ -98,25 +155,79 @@ int ReferenceSite::Round(bool statesChanged, LineBytes* line) {
 int ReferenceSite::Handle(const ReplyKind& kind) {
   root_->step_ = kind.step;
   root_->reply_ = reinterpret_cast<ReplyRecord*>(Record(kind.command, false).data());
-  const uint64_t before = root_->requestsSent_;
   const int result = root_->process_payload();
   root_->reply_ = nullptr;
-  lastEnded_ = root_->requestsSent_ == before;
   return result;
 }
 
-void ReferenceSite::HostShareOfLastHandle() {
-  if (lastEnded_) {
-    root_->Reset();
-    return;
-  }
-  // The request the root sent last, with the command group byte where the chain carries one.
+HostTape ReferenceSite::Tape(const std::function<void()>& fn) {
+  HostTape tape;
+  const uint64_t pauses = zel::HostClock::PauseCount();
+  controller_->tape = &tape;
+  fn();
+  controller_->tape = nullptr;
+  tape.pauses = zel::HostClock::PauseCount() - pauses;
+  tape.pauseUs = zel::HostClock::LastPause();
+  return tape;
+}
+
+ZelVDevice& ReferenceSite::UnitOf(const HostCall& call) {
+  // The rectifier unit carries the root's data id.
+  if (call.device == kRootId) return *root_->rcUnit_;
+  return Unit(call.device);
+}
+
+void ReferenceSite::RunHostShare(const HostTape& tape) {
+  // What the host's calls change of the root's line state is put back afterwards.
   const unsigned char cid1 = root_->lastCid1_, cid2 = root_->lastCid2_;
-  if (cid1 == 0x40 && cid2 != 0x46 && cid2 != 0x51) {
-    root_->write_pmbus_cmd(cid1, cid2, &Root::commandGroup_, 1);
-  } else {
-    root_->write_pmbus_cmd(cid1, cid2);
+  const uint8_t outstanding = root_->outstanding_;
+  const uint64_t sent = root_->requestsSent_;
+  for (uint64_t k = 0; k < tape.pauses; ++k) zel_pause(tape.pauseUs);
+  const std::vector<HostCall>& calls = tape.calls;
+  for (size_t k = 0; k < calls.size(); ++k) {
+    const HostCall& c = calls[k];
+    switch (c.kind) {
+      case HostCall::Kind::Request:
+        root_->write_pmbus_cmd(c.cid1, c.cid2, c.bytes.empty() ? nullptr : c.bytes.data(),
+                               static_cast<unsigned int>(c.bytes.size()));
+        break;
+      case HostCall::Kind::Publish: {
+        ZelVDevice& unit = UnitOf(c);
+        unit.SendSP(c.dataType, c.bytes.data(), static_cast<unsigned int>(c.bytes.size()), false);
+        stamp_ = get_ttime(kStampTime);
+        break;
+      }
+      case HostCall::Kind::Work: {
+        // The rules the item evaluates were built into the unit's list before it was handed over.
+        const HostCall* rules = nullptr;
+        for (size_t n = k + 1; n < calls.size() && rules == nullptr; ++n)
+          if (calls[n].kind == HostCall::Kind::Rules) rules = &calls[n];
+        if (rules == nullptr) break;
+        ZelVDevice& unit = UnitOf(*rules);
+        for (const rule_value& r : rules->rules)
+          unit.CheckThresholdBool(r.level, r.id, r.code, r.name, r.text, r.active != 0,
+                                  static_cast<uint16_t>(r.seq));
+        unit.CheckThresholdWork([] {});
+        break;
+      }
+      case HostCall::Kind::Rules: {
+        ZelVDevice& unit = UnitOf(c);
+        unit.DoBatchCheckThreshold(unit.rules_);
+        unit.rules_.clear();  // the host's copies go with the item; the capacity stays
+        break;
+      }
+      case HostCall::Kind::Save:
+        UnitOf(c).SaveDeviceHistory(c.bytes.data(), static_cast<unsigned int>(c.bytes.size()));
+        break;
+      case HostCall::Kind::Reset:
+        root_->PMBusProtocol::Reset();
+        break;
+    }
   }
+  root_->lastCid1_ = cid1;
+  root_->lastCid2_ = cid2;
+  root_->outstanding_ = outstanding;
+  root_->requestsSent_ = sent;
 }
 
 }  // namespace bench

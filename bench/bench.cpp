@@ -1,5 +1,6 @@
 // rvt2600-bench: what the plugin costs per reply, per round and per value query on the
-// reference site, in time and in heap allocations (counted by a replaced operator new).
+// reference site, in time and in heap allocations (counted by a replaced operator new), its
+// own allocations apart from the stand-in host's.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -79,29 +80,54 @@ void SetPerIteration(benchmark::State& state, const char* name, double total) {
   state.counters[name] = benchmark::Counter(total, benchmark::Counter::kAvgIterations);
 }
 
-// One reply handed to the root: "allocs" are the plugin's, "host_allocs" the stand-in host's
-// framing of the request that follows (the round-ending reply: its reset).
-void BM_Reply(benchmark::State& state, const bench::ReplyKind& kind) {
+// fn under the benchmark: "allocs" are the plugin's per iteration, "host_allocs" the stand-in
+// host's share of one, run alone from what fn asked of the host (bench::HostTape).
+template <class Fn>
+void MeasureShares(benchmark::State& state, Fn&& fn) {
   bench::ReferenceSite& site = Site();
-  site.Handle(kind);  // warm: anything made once is made
-  const uint64_t host = Allocations([&] { site.HostShareOfLastHandle(); });
+  fn();  // warm: anything made once is made
+  const bench::HostTape tape = site.Tape(fn);
+  const uint64_t host = Allocations([&] { site.RunHostShare(tape); });
   const uint64_t before = allocations.load();
-  for (auto _ : state) benchmark::DoNotOptimize(site.Handle(kind));
+  for (auto _ : state) fn();
   const double total = static_cast<double>(allocations.load() - before);
   SetPerIteration(state, "allocs", total - static_cast<double>(host * state.iterations()));
   state.counters["host_allocs"] = static_cast<double>(host);
-  site.Round(false);  // leave the root between rounds
+}
+
+// The AC unit's diagnostic lines ("a:… b:… c:… f:…", flushed) are the system's own output: the
+// "lines_shut" runs put standard output in a failed state, so that the difference to the
+// plain run is what the lines cost.
+class ShutLines {
+ public:
+  explicit ShutLines(bool shut) : shut_(shut) {
+    if (shut_) std::cout.setstate(std::ios::badbit);
+  }
+  ~ShutLines() {
+    if (shut_) std::cout.clear();
+  }
+
+ private:
+  bool shut_;
+};
+
+// One reply handed to the root; the host's share is the framing of the request that follows,
+// or, for the reply that ends the round, the host's side of the round's completion and reset.
+void BM_Reply(benchmark::State& state, const bench::ReplyKind& kind, bool linesShut) {
+  bench::ReferenceSite& site = Site();
+  const ShutLines shut(linesShut);
+  MeasureShares(state, [&] { benchmark::DoNotOptimize(site.Handle(kind)); });
+  site.EndRound();
 }
 
 // A whole round as the host drives it: "usual" reads the analog values and parameters (5
 // replies); "states" also every switch and alarm state (10 replies).
-void BM_Round(benchmark::State& state, bool statesChanged) {
+void BM_Round(benchmark::State& state, bool statesChanged, bool linesShut) {
   bench::ReferenceSite& site = Site();
   bench::LineBytes line;
   site.Round(statesChanged, &line);
-  const uint64_t before = allocations.load();
-  for (auto _ : state) benchmark::DoNotOptimize(site.Round(statesChanged));
-  SetPerIteration(state, "allocs", static_cast<double>(allocations.load() - before));
+  const ShutLines shut(linesShut);
+  MeasureShares(state, [&] { benchmark::DoNotOptimize(site.Round(statesChanged)); });
   state.counters["replies"] = line.requests;
   state.counters["line_bytes"] = static_cast<double>(line.requestBytes + line.replyBytes);
 }
@@ -109,29 +135,29 @@ void BM_Round(benchmark::State& state, bool statesChanged) {
 // The round's completion alone: RoundDone of the AC, DC and rectifier units.
 void BM_RoundDone(benchmark::State& state) {
   bench::ReferenceSite& site = Site();
-  const uint64_t before = allocations.load();
-  for (auto _ : state) {
+  MeasureShares(state, [&] {
     site.Unit(bench::ReferenceSite::kAcId).RoundDone();
     site.Unit(bench::ReferenceSite::kDcId).RoundDone();
     site.root().rcUnit_->RoundDone();
-  }
-  SetPerIteration(state, "allocs", static_cast<double>(allocations.load() - before));
+  });
 }
 
 void BM_GetValue(benchmark::State& state, unsigned dataId, const std::string& name) {
   bench::ReferenceSite& site = Site();
   site.Round(false);
   ZelVDevice& unit = site.Unit(dataId);
-  const uint64_t before = allocations.load();
-  for (auto _ : state) benchmark::DoNotOptimize(unit.Get_Value(0, name));
-  SetPerIteration(state, "allocs", static_cast<double>(allocations.load() - before));
+  MeasureShares(state, [&] { benchmark::DoNotOptimize(unit.Get_Value(0, name)); });
 }
 
 void Register() {
   for (const bench::ReplyKind& kind : bench::kReplyKinds)
-    benchmark::RegisterBenchmark((std::string("BM_Reply/") + kind.name).c_str(), BM_Reply, kind);
-  benchmark::RegisterBenchmark("BM_Round/usual", BM_Round, false);
-  benchmark::RegisterBenchmark("BM_Round/states", BM_Round, true);
+    benchmark::RegisterBenchmark((std::string("BM_Reply/") + kind.name).c_str(), BM_Reply, kind,
+                                 false);
+  benchmark::RegisterBenchmark("BM_Reply/40_41/lines_shut", BM_Reply, bench::KindNamed("40_41"),
+                               true);
+  benchmark::RegisterBenchmark("BM_Round/usual", BM_Round, false, false);
+  benchmark::RegisterBenchmark("BM_Round/usual/lines_shut", BM_Round, false, true);
+  benchmark::RegisterBenchmark("BM_Round/states", BM_Round, true, false);
   benchmark::RegisterBenchmark("BM_RoundDone", BM_RoundDone);
   benchmark::RegisterBenchmark("BM_GetValue/ac_ia", BM_GetValue, bench::ReferenceSite::kAcId,
                                std::string("ia"));
