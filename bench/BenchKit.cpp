@@ -172,7 +172,6 @@ HostTape ReferenceSite::Tape(const std::function<void()>& fn) {
 }
 
 ZelVDevice& ReferenceSite::UnitOf(const HostCall& call) {
-  // The rectifier unit carries the root's data id.
   if (call.device == kRootId) return *root_->rcUnit_;
   return Unit(call.device);
 }

@@ -114,12 +114,12 @@ class ReferenceSite {
   ZelVDevice& Unit(unsigned dataId) { return *root_->GetChildVDevice(dataId); }
 
  private:
-  std::shared_ptr<NullController> controller_;
-  std::shared_ptr<RVT2600> root_;
+  // The unit a call was made for (the rectifier unit carries the root's data id).
   ZelVDevice& UnitOf(const HostCall& call);
 
-  TTime stamp_{};
-
+  std::shared_ptr<NullController> controller_;
+  std::shared_ptr<RVT2600> root_;
+  TTime stamp_{};  // what the host's share stamps
   std::map<std::pair<uint16_t, bool>, std::vector<unsigned char>> records_;
 };
 

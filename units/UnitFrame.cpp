@@ -63,3 +63,17 @@ void UnitFrame::HandOff(const unsigned char* image, uint32_t len) {
   rules_.clear();
   rules_.reserve(count);
 }
+
+InstanceTexts::InstanceTexts() = default;
+InstanceTexts::~InstanceTexts() = default;
+
+void InstanceTexts::Fit(size_t count, size_t rows, std::string (*make)(size_t k, size_t row)) {
+  if (made_ && count == count_ && rows == rows_) return;
+  texts_.clear();
+  texts_.reserve(count * rows);
+  for (size_t k = 0; k < count; ++k)
+    for (size_t row = 0; row < rows; ++row) texts_.push_back(make(k, row));
+  count_ = count;
+  rows_ = rows;
+  made_ = true;
+}

@@ -77,24 +77,40 @@ class UnitFrame : public ZelSPDevice {
   void HandOff(const unsigned char* image, uint32_t len);
 };
 
+// A rule's strings as the host is handed them, made once from the literals of its table row:
+// id, code, name, and the text where the row gives all of it.
+struct RuleStrings {
+  std::string id;
+  std::string code;
+  std::string name;
+  std::string text;
+};
+
+// The strings of every row of a rule table, in table order; text names the row's field that
+// holds the whole alarm text, if any. Made in a loop, so that a table costs no code per row.
+template <class Row, size_t N>
+std::vector<RuleStrings> StringsOf(const Row (&rows)[N], const char* Row::*text = nullptr) {
+  std::vector<RuleStrings> strings(N);
+  for (size_t k = 0; k < N; ++k) {
+    strings[k].id = rows[k].id;
+    strings[k].code = rows[k].code;
+    strings[k].name = rows[k].name;
+    if (text != nullptr) strings[k].text = rows[k].*text;
+  }
+  return strings;
+}
+
 // The texts of the rules that a unit raises once per instance (channel, module or fuse), a few
 // rows per instance: made when the instance count changes and kept from round to round, so that
 // a round hands the host strings it already holds instead of building them again.
 class InstanceTexts {
  public:
+  InstanceTexts();
+  ~InstanceTexts();
+
   // Fits the texts to count instances of rows rows each; make(k, row) gives the text of that
   // row of instance k (k from 0).
-  template <class Make>
-  void Fit(size_t count, size_t rows, Make&& make) {
-    if (made_ && count == count_ && rows == rows_) return;
-    texts_.clear();
-    texts_.reserve(count * rows);
-    for (size_t k = 0; k < count; ++k)
-      for (size_t row = 0; row < rows; ++row) texts_.push_back(make(k, row));
-    count_ = count;
-    rows_ = rows;
-    made_ = true;
-  }
+  void Fit(size_t count, size_t rows, std::string (*make)(size_t k, size_t row));
 
   const std::string& At(size_t k, size_t row) const { return texts_[k * rows_ + row]; }
 

@@ -12,14 +12,13 @@ namespace {
 // Stored for a phase current or user value that the device does not supply (0xBDCCCCCD).
 constexpr float kMissing = -0.1f;
 
-// One alarm rule: active when the record's state byte holds the code. The strings are made once
-// with the table; a round passes them to the host as they stand.
+// One alarm rule: active when the record's state byte holds the code.
 template <class Record>
 struct AlarmRow {
-  std::string id;
-  std::string code;
-  std::string name;
-  std::string text;  // after the panel text, if any
+  const char* id;
+  const char* code;
+  const char* name;
+  const char* text;  // after the panel text, if any
   int level;
   uint8_t Record::*state;
   uint8_t value;
@@ -241,6 +240,9 @@ void PMBusPowerAC<TeleAC, TeleACChannel, RT_AC>::BuildRules() {
       {"AC_19", "06029", "B相输入电流缺项", "其他告警", 3, &TeleAC::ib_alert, 3},
       {"AC_20", "06029", "C相输入电流缺项", "其他告警", 3, &TeleAC::ic_alert, 3},
   };
+  static const std::vector<RuleStrings> kChannelStrings = StringsOf(kChannelRules);
+  static const std::vector<RuleStrings> kUnitStrings =
+      StringsOf(kUnitRules, &AlarmRow<TeleAC>::text);
   constexpr size_t kPerChannel = std::size(kChannelRules);
   // Channels are told apart by the panel number (from 1) in the text and by the sequence.
   panelTexts_.Fit(channels.size(), kPerChannel, [](size_t k, size_t row) {
@@ -249,12 +251,17 @@ void PMBusPowerAC<TeleAC, TeleACChannel, RT_AC>::BuildRules() {
   for (size_t k = 0; k < channels.size(); ++k) {
     for (size_t row = 0; row < kPerChannel; ++row) {
       const AlarmRow<Channel>& rule = kChannelRules[row];
-      AddRule(rule.level, rule.id, rule.code, rule.name, panelTexts_.At(k, row),
+      const RuleStrings& strings = kChannelStrings[row];
+      AddRule(rule.level, strings.id, strings.code, strings.name, panelTexts_.At(k, row),
               channels[k].*rule.state == rule.value);
     }
   }
-  for (const AlarmRow<TeleAC>& rule : kUnitRules)
-    AddRule(rule.level, rule.id, rule.code, rule.name, rule.text, record.*rule.state == rule.value);
+  for (size_t row = 0; row < std::size(kUnitRules); ++row) {
+    const AlarmRow<TeleAC>& rule = kUnitRules[row];
+    const RuleStrings& strings = kUnitStrings[row];
+    AddRule(rule.level, strings.id, strings.code, strings.name, strings.text,
+            record.*rule.state == rule.value);
+  }
 }
 
 template class PMBusPowerAC<tele_c_rvt2600_ac, tele_c_rvt2600_ac_channel, 5106>;

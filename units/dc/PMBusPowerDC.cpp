@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <stdexcept>
 
 #include "DCRecord.h"
@@ -155,20 +156,28 @@ void PMBusPowerDC<TeleDC, RT_DC>::JudgeMovement() {
 
 template <class TeleDC, int RT_DC>
 void PMBusPowerDC<TeleDC, RT_DC>::BuildRules() {
-  for (const DCRuleRow& row : kDCRules) {
+  // The voltage rules' text is their name.
+  static const std::vector<RuleStrings> kStrings = StringsOf(kDCRules, &DCRuleRow::name);
+  for (size_t r = 0; r < std::size(kDCRules); ++r) {
+    const DCRuleRow& row = kDCRules[r];
+    const RuleStrings& strings = kStrings[r];
     if (row.states == DCStates::Voltage) {
-      AddRule(row.level, row.id, row.code, row.name, row.name, record.v_state == row.active);
+      AddRule(row.level, strings.id, strings.code, strings.name, strings.text,
+              record.v_state == row.active);
       continue;
     }
     // Fuse rules only when the device reports exactly as many fuses as the record holds.
     if (record.alert_m_count != TeleDC::ALERT_M_SIZE()) continue;
-    // The fuse texts depend on nothing the device reports: made in the first round that needs
-    // them (the table has one row of fuse rules).
-    fuseTexts_.Fit(TeleDC::ALERT_M_SIZE(), 1, [&row](size_t k, size_t) {
-      return row.prefix + boost::lexical_cast<std::string>(k + 1) + row.name;
-    });
+    // The fuse texts depend on nothing the device reports: made once, by the first round that
+    // needs them, for every DC unit (the table has one row of fuse rules).
+    static const std::vector<std::string> kFuseTexts = [&row] {
+      std::vector<std::string> texts(TeleDC::ALERT_M_SIZE());
+      for (size_t k = 0; k < texts.size(); ++k)
+        texts[k] = row.prefix + boost::lexical_cast<std::string>(k + 1) + row.name;
+      return texts;
+    }();
     for (size_t k = 0; k < TeleDC::ALERT_M_SIZE(); ++k)
-      AddRule(row.level, row.id, row.code, row.name, fuseTexts_.At(k, 0),
+      AddRule(row.level, strings.id, strings.code, strings.name, kFuseTexts[k],
               record.alert_m[k] == row.active);
   }
 }

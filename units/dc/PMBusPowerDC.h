@@ -42,7 +42,4 @@ class PMBusPowerDC : public UnitFrame {
   bool ReadOrSkip(BoundedReader& r, LeF32 (&slots)[Cap], uint8_t count, const char* format);
   void JudgeMovement();
   void BuildRules();
-
-  // The fuse rules' texts, per fuse.
-  InstanceTexts fuseTexts_;
 };

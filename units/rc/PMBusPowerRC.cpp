@@ -27,18 +27,22 @@ const char kOverflow42_46[] = "PMBusPowerAC:ProcotolError {} read 42_46 read ove
 const char kCount42_46[] = "TKR07B:ProcotolError parse42_46 {} p:{} != {}";
 
 // An alarm raised once per module: active when the module's state byte holds activeValue; its
-// text is textBefore, the module's position from 1, textAfter. The strings are made once with
-// the table; a round passes them to the host as they stand.
+// text is textBefore, the module's position from 1, textAfter.
 template <class Channel>
 struct ModuleRule {
   int level;
-  std::string id;
-  std::string code;
-  std::string name;
-  std::string textBefore;
-  std::string textAfter;
+  const char* id;
+  const char* code;
+  const char* name;
+  const char* textBefore;
+  const char* textAfter;
   uint8_t Channel::*state;
   uint8_t activeValue;
+};
+
+template <class Channel>
+constexpr ModuleRule<Channel> kModuleRules[] = {
+    {2, "RC_0", "06024", "整流模块故障告警", "模块", "整流模块故障告警", &Channel::fault, 1},
 };
 
 }  // namespace
@@ -85,18 +89,18 @@ void PMBusPowerRC<TeleRC, TeleRCChannel, RT_RC>::RoundDone() {
 template <class TeleRC, class TeleRCChannel, int RT_RC>
 void PMBusPowerRC<TeleRC, TeleRCChannel, RT_RC>::BuildRules() {
   using Channel = TeleRCChannel;
-  static const ModuleRule<Channel> kModuleRules[] = {
-      {2, "RC_0", "06024", "整流模块故障告警", "模块", "整流模块故障告警", &Channel::fault, 1},
-  };
-  constexpr size_t kPerModule = std::size(kModuleRules);
+  const auto& rules = kModuleRules<Channel>;
+  static const std::vector<RuleStrings> kStrings = StringsOf(rules);
+  constexpr size_t kPerModule = std::size(kModuleRules<Channel>);
   moduleTexts_.Fit(channels.size(), kPerModule, [](size_t k, size_t row) {
-    const ModuleRule<Channel>& rule = kModuleRules[row];
+    const ModuleRule<Channel>& rule = kModuleRules<Channel>[row];
     return rule.textBefore + boost::lexical_cast<std::string>(k + 1) + rule.textAfter;
   });
   for (size_t k = 0; k < channels.size(); ++k) {
     for (size_t row = 0; row < kPerModule; ++row) {
-      const ModuleRule<Channel>& rule = kModuleRules[row];
-      AddRule(rule.level, rule.id, rule.code, rule.name, moduleTexts_.At(k, row),
+      const ModuleRule<Channel>& rule = rules[row];
+      const RuleStrings& strings = kStrings[row];
+      AddRule(rule.level, strings.id, strings.code, strings.name, moduleTexts_.At(k, row),
               channels[k].*rule.state == rule.activeValue);
     }
   }
