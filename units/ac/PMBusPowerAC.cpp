@@ -248,14 +248,7 @@ void PMBusPowerAC<TeleAC, TeleACChannel, RT_AC>::BuildRules() {
   panelTexts_.Fit(channels.size(), kPerChannel, [](size_t k, size_t row) {
     return "交流屏" + std::to_string(k + 1) + kChannelRules[row].text;
   });
-  for (size_t k = 0; k < channels.size(); ++k) {
-    for (size_t row = 0; row < kPerChannel; ++row) {
-      const AlarmRow<Channel>& rule = kChannelRules[row];
-      const RuleStrings& strings = kChannelStrings[row];
-      AddRule(rule.level, strings.id, strings.code, strings.name, panelTexts_.At(k, row),
-              channels[k].*rule.state == rule.value);
-    }
-  }
+  AddInstanceRules(kChannelRules, kChannelStrings, panelTexts_, channels);
   for (size_t row = 0; row < std::size(kUnitRules); ++row) {
     const AlarmRow<TeleAC>& rule = kUnitRules[row];
     const RuleStrings& strings = kUnitStrings[row];

@@ -26,7 +26,7 @@ const char kOverflow40_46[] = "PMBusPowerAC:ProcotolError {} read 40_46 read ove
 const char kOverflow42_46[] = "PMBusPowerAC:ProcotolError {} read 42_46 read overflow {} - {}";
 const char kCount42_46[] = "TKR07B:ProcotolError parse42_46 {} p:{} != {}";
 
-// An alarm raised once per module: active when the module's state byte holds activeValue; its
+// An alarm raised once per module: active when the module's state byte holds value; its
 // text is textBefore, the module's position from 1, textAfter.
 template <class Channel>
 struct ModuleRule {
@@ -37,7 +37,7 @@ struct ModuleRule {
   const char* textBefore;
   const char* textAfter;
   uint8_t Channel::*state;
-  uint8_t activeValue;
+  uint8_t value;
 };
 
 template <class Channel>
@@ -96,14 +96,7 @@ void PMBusPowerRC<TeleRC, TeleRCChannel, RT_RC>::BuildRules() {
     const ModuleRule<Channel>& rule = kModuleRules<Channel>[row];
     return rule.textBefore + boost::lexical_cast<std::string>(k + 1) + rule.textAfter;
   });
-  for (size_t k = 0; k < channels.size(); ++k) {
-    for (size_t row = 0; row < kPerModule; ++row) {
-      const ModuleRule<Channel>& rule = rules[row];
-      const RuleStrings& strings = kStrings[row];
-      AddRule(rule.level, strings.id, strings.code, strings.name, moduleTexts_.At(k, row),
-              channels[k].*rule.state == rule.activeValue);
-    }
-  }
+  AddInstanceRules(rules, kStrings, moduleTexts_, channels);
 }
 
 // < 41/41, n modules
