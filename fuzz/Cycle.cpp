@@ -210,8 +210,8 @@ Cycle::Verdict Cycle::Judge(uint32_t step, uint8_t cid1, const uint8_t* info, si
     return false;
   };
   switch (step) {
-    case 14:
-      return {n < 20, "no model field"};
+    case 14:  // a short model field is taken as it is (and logged)
+      return {false, ""};
     case 0:
       if (n < 2) return {true, "no AC unit count"};
       if (info[1] != shape_.ac) return {true, "AC unit count differs"};

@@ -2,6 +2,7 @@
 
 #include <json/value.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -115,7 +116,8 @@ class PMBusPower : public PMBusProtocol {
   int OnAcParam(const unsigned char* info, size_t infoLen);
   int OnDcParam(const unsigned char* info, size_t infoLen);
 
-  // The rectifier's part must be the whole INFO; otherwise logs message and returns false.
+  // The rectifier's part must be the whole (non-empty) INFO; otherwise logs message and
+  // returns false.
   bool RcTakesAll(Parse<RCUnit> parse, const unsigned char* info, size_t infoLen,
                   const char* message);
   // A parameter reply: -1 when the rectifier refused it, else its length after the overrun
@@ -306,8 +308,12 @@ bool PMBusPower<ACUnit, DCUnit, RCUnit>::ModelSupported() const {
 
 template <class ACUnit, class DCUnit, class RCUnit>
 int PMBusPower<ACUnit, DCUnit, RCUnit>::OnModel(const unsigned char* info, size_t infoLen) {
-  if (infoLen < kModelFieldSize) return 1;  // no model field: the query goes out again
-  detectedModel_.assign(reinterpret_cast<const char*>(info), kModelFieldSize);
+  // A short field is taken as it is, so that the check is done and the rounds begin.
+  if (infoLen < kModelFieldSize) {
+    InfoLog("PMBusPower:ProcotolError {} read 40_51 model field is {} bytes, not {}", DataId(),
+            static_cast<unsigned>(infoLen), static_cast<unsigned>(kModelFieldSize));
+  }
+  detectedModel_.assign(reinterpret_cast<const char*>(info), std::min(infoLen, kModelFieldSize));
   if (!ModelSupported()) {
     CheckThresholdBool(3, "device_model", "70319", "设备配置检测",
                        "本驱动类型:" + DeviceType() + " 检测型号:" + detectedModel_, true, 0);
@@ -320,7 +326,8 @@ int PMBusPower<ACUnit, DCUnit, RCUnit>::OnModel(const unsigned char* info, size_
 // INFO: change flags, AC unit count, then one part per AC unit.
 template <class ACUnit, class DCUnit, class RCUnit>
 int PMBusPower<ACUnit, DCUnit, RCUnit>::OnAcAnalog(const unsigned char* info, size_t infoLen) {
-  if (infoLen < 2) {  // a failed first reply
+  if (infoLen < 2) {  // no unit count: a failed first reply, the flags untouched
+    InfoLog("PMBusPower:ProcotolError {} parse 40_41 overflow memory boundary", DataId());
     Reset();
     return 0;
   }
@@ -375,8 +382,7 @@ int PMBusPower<ACUnit, DCUnit, RCUnit>::OnAcAlarm(const unsigned char* info, siz
 // INFO: change flags, then the rectifier's part (which starts at the flags byte).
 template <class ACUnit, class DCUnit, class RCUnit>
 int PMBusPower<ACUnit, DCUnit, RCUnit>::OnRcAnalog(const unsigned char* info, size_t infoLen) {
-  if (infoLen < 1) return 1;
-  rcFlags_ = info[0];
+  if (infoLen > 0) rcFlags_ = info[0];
   if (!RcTakesAll(&RCUnit::parse41_41, info, infoLen,
                   "PMBusPower:ProcotolError {} parse p41_41 overflow memory boundary"))
     return 1;
@@ -414,7 +420,10 @@ int PMBusPower<ACUnit, DCUnit, RCUnit>::OnRcAlarm(const unsigned char* info, siz
 // part starts at the count byte itself.
 template <class ACUnit, class DCUnit, class RCUnit>
 int PMBusPower<ACUnit, DCUnit, RCUnit>::OnDcAnalog(const unsigned char* info, size_t infoLen) {
-  if (infoLen < 2) return 1;
+  if (infoLen < 2) {
+    InfoLog("PMBusPower:ProcotolError {} parse 42_41 overflow memory boundary", DataId());
+    return 1;
+  }
   const uint8_t flags = info[0];
   if (!DcCountMatches(info[1])) return 1;
   const size_t start = info[1] < 4 ? 2 : 1;
@@ -433,7 +442,11 @@ int PMBusPower<ACUnit, DCUnit, RCUnit>::OnDcAnalog(const unsigned char* info, si
 // INFO: one byte not looked at, DC unit count, then one part per DC unit.
 template <class ACUnit, class DCUnit, class RCUnit>
 int PMBusPower<ACUnit, DCUnit, RCUnit>::OnDcAlarm(const unsigned char* info, size_t infoLen) {
-  if (infoLen < 2 || !DcCountMatches(info[1])) return 1;
+  if (infoLen < 2) {
+    InfoLog("PMBusPower:ProcotolError {} parse 42_44 overflow memory boundary", DataId());
+    return 1;
+  }
+  if (!DcCountMatches(info[1])) return 1;
   const int64_t used = Cut<DCUnit>(dcUnits_, &DCUnit::parse42_44, info, infoLen, 2);
   if (used < 0) return 1;
   if (used > static_cast<int64_t>(infoLen))
@@ -470,7 +483,8 @@ int PMBusPower<ACUnit, DCUnit, RCUnit>::OnDcParam(const unsigned char* info, siz
 template <class ACUnit, class DCUnit, class RCUnit>
 bool PMBusPower<ACUnit, DCUnit, RCUnit>::RcTakesAll(Parse<RCUnit> parse, const unsigned char* info,
                                                     size_t infoLen, const char* message) {
-  const int c = ((*rcUnit_).*parse)(info, static_cast<int>(infoLen));
+  // The part starts at the flags byte: an empty INFO holds none, and the unit is not called.
+  const int c = infoLen == 0 ? -1 : ((*rcUnit_).*parse)(info, static_cast<int>(infoLen));
   if (c >= 0 && static_cast<size_t>(c) == infoLen) return true;
   InfoLog(message, DataId());
   return false;

@@ -62,6 +62,22 @@ Part Alarm(int n, std::array<int, 4> codes, std::array<int, 3> phases, int leadi
   return p;
 }
 
+// A cache image: head with data id 99, the given count and ia = 5, then two channels with
+// a = 100 and 200.
+std::vector<unsigned char> CacheImage(int count) {
+  tele_c_rvt2600_ac head{};
+  head.data_id = 99;
+  head.channel_count = static_cast<uint8_t>(count);
+  head.ia = 5.0f;
+  tele_c_rvt2600_ac_channel ch[2]{};
+  ch[0].a = 100.0f;
+  ch[1].a = 200.0f;
+  std::vector<unsigned char> image(sizeof head + sizeof ch);
+  std::memcpy(image.data(), &head, sizeof head);
+  std::memcpy(image.data() + sizeof head, ch, sizeof ch);
+  return image;
+}
+
 // Records the last argument of SendSP, which the host journal does not keep.
 struct SpyAC : RVT2600AC {
   void SendSP(int type, const unsigned char* image, unsigned int len, bool changed) override {
@@ -147,6 +163,7 @@ struct ParseCase {
   std::vector<std::string> logs;
   std::string out;  // standard output
   std::function<void(const RVT2600AC&)> check;
+  bool fixedByCache = false;  // channelsBefore fixed by CacheImage(channelsBefore) instead
 };
 
 TEST_F(AcTest, ReplyParts) {
@@ -175,6 +192,20 @@ TEST_F(AcTest, ReplyParts) {
          EXPECT_FLOAT_EQ(u.record.ia, 10.0f);
          EXPECT_FLOAT_EQ(u.record.ib, -0.1f);  // marker on a phase current
          EXPECT_FLOAT_EQ(u.record.ic, 12.0f);
+       }},
+      {"analog, markers on a and ia",
+       -1,
+       &Base::parse40_41,
+       Part().u8(1).hex("31313131").f(230.5f).f(231).f(50).u8(0).hex("41414141").f(11).f(12),
+       -1,
+       30,
+       {},
+       "a:0 b:230.5 c:231 f:50\n",
+       [](const RVT2600AC& u) {
+         EXPECT_FLOAT_EQ(u.channels[0].a, 0.0f);
+         EXPECT_FLOAT_EQ(u.channels[0].b, 230.5f);
+         EXPECT_FLOAT_EQ(u.record.ia, -0.1f);
+         EXPECT_FLOAT_EQ(u.record.ib, 11.0f);
        }},
       {"analog, remaining beyond the part",
        -1,
@@ -240,6 +271,37 @@ TEST_F(AcTest, ReplyParts) {
          ASSERT_EQ(u.channels.size(), 2u);
          EXPECT_FLOAT_EQ(u.channels[0].a, 220.0f);
        }},
+      {"analog, fewer channels than fixed",
+       2,
+       &Base::parse40_41,
+       Analog(1),
+       -1,
+       -1,
+       {},
+       "",
+       [](const RVT2600AC& u) {
+         EXPECT_EQ(u.record.channel_count, 2);
+         ASSERT_EQ(u.channels.size(), 2u);
+         EXPECT_FLOAT_EQ(u.channels[0].a, 220.0f);
+         EXPECT_FLOAT_EQ(u.channels[1].a, 221.0f);
+         EXPECT_FLOAT_EQ(u.record.ia, 10.0f);
+       }},
+      {"analog, fewer channels than a cache image fixed",
+       2,
+       &Base::parse40_41,
+       Part().u8(1).f(1).f(2).f(3).f(4).u8(0).f(6).f(7).f(8),
+       -1,
+       -1,
+       {},
+       "",
+       [](const RVT2600AC& u) {
+         EXPECT_EQ(u.record.channel_count, 2);
+         ASSERT_EQ(u.channels.size(), 2u);
+         EXPECT_FLOAT_EQ(u.channels[0].a, 100.0f);
+         EXPECT_FLOAT_EQ(u.channels[1].a, 200.0f);
+         EXPECT_FLOAT_EQ(u.record.ia, 5.0f);
+       },
+       true},
       {"analog, same count again",
        2,
        &Base::parse40_41,
@@ -375,7 +437,10 @@ TEST_F(AcTest, ReplyParts) {
   for (const ParseCase& c : cases) {
     SCOPED_TRACE(c.what);
     auto unit = MakeUnit();
-    if (c.channelsBefore >= 0) {
+    if (c.fixedByCache) {
+      const std::vector<unsigned char> image = CacheImage(c.channelsBefore);
+      ASSERT_TRUE(unit->LoadFromCache(image.data(), static_cast<int>(image.size())));
+    } else if (c.channelsBefore >= 0) {
       ASSERT_GT(FeedAnalog(*unit, c.channelsBefore), 0);
     }
     bench.controller->ClearJournal();
@@ -396,8 +461,9 @@ TEST_F(AcTest, Lookups) {
   ASSERT_EQ(FeedAnalog(*unit, 2), 47);
   ASSERT_EQ(Feed(*unit, &Base::parse40_44, Alarm(2, {0, 0, 0, 0}, {2, 0, 255})), 32);
 
-  EXPECT_EQ(Query(*unit, "ia"), "数据未就绪");
-  EXPECT_EQ(Query(*unit, "channel_0_a"), "数据未就绪");
+  // Before readiness every name is refused as not ready, even one the unit does not know.
+  for (const char* name : {"ia", "channel_0_a", "IA", "channel_0_g", "channel_2_a"})
+    EXPECT_EQ(Query(*unit, name), "数据未就绪") << name;
   unit->RoundDone();
 
   struct Case {
@@ -442,22 +508,6 @@ TEST_F(AcTest, Lookups) {
   empty->RoundDone();
   EXPECT_EQ(Query(*empty, "channel_0_a"), "通道参数越界");
   EXPECT_EQ(Query(*empty, "ic"), "");
-}
-
-// A cache image: head with data id 99, the given count and ia = 5, then two channels with
-// a = 100 and 200.
-std::vector<unsigned char> CacheImage(int count) {
-  tele_c_rvt2600_ac head{};
-  head.data_id = 99;
-  head.channel_count = static_cast<uint8_t>(count);
-  head.ia = 5.0f;
-  tele_c_rvt2600_ac_channel ch[2]{};
-  ch[0].a = 100.0f;
-  ch[1].a = 200.0f;
-  std::vector<unsigned char> image(sizeof head + sizeof ch);
-  std::memcpy(image.data(), &head, sizeof head);
-  std::memcpy(image.data() + sizeof head, ch, sizeof ch);
-  return image;
 }
 
 TEST_F(AcTest, CacheImages) {

@@ -49,11 +49,12 @@ TEST(PrefixSweep, APartCutShortIsRefused) {
   EXPECT_EQ(faults, Faults());
 }
 
-// Only these steps may go on with a reply cut short: a switch-state reply without unit parts,
-// parameters whose count byte says more than the reply holds (logged), and user-defined DC
-// parameters taken as far as the reply holds them.
+// Only these steps may go on with a reply cut short: a model reply with a short field (logged),
+// a switch-state reply without unit parts, parameters whose count byte says more than the
+// reply holds (logged), and user-defined DC parameters taken as far as the reply holds them.
 bool MayGoOn(uint32_t step, size_t cut) {
-  return (step == 1 && cut <= 2) || (step == 3 && cut >= 21) || (step == 9 && cut >= 9);
+  return step == 14 || (step == 1 && cut <= 2) || (step == 3 && cut >= 21) ||
+         (step == 9 && cut >= 9);
 }
 
 TEST(PrefixSweep, AReplyCutShortIsDroppedWhereItsPartsMustFillIt) {

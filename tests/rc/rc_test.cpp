@@ -158,13 +158,19 @@ TEST_F(RcTest, AnalogReply) {
       " 00000040 04 00004040 00004040 00004040 00004040"
       " 00004040 02 00000040 00000040"
       " 0000803F 04 0000803F 0000803F 0000803F 0000803F";
-  const std::string module = " 0000803F 04 00002041 0000803F 00000040 FFFFFFFF";
+  // A module unlike every stored one, so that a module it overwrote would show.
+  const std::string module = " 0000E040 04 0000C040 0000C040 0000C040 0000C040";
   const std::string oldModule2 = "00004040 00002041 00000000 00000000";
-  auto knownKept = [](const RVT2600RC& u) {
+  auto knownKept = [&](const RVT2600RC& u) {
     EXPECT_EQ(u.record.module_count, 3);
     ASSERT_EQ(u.channels.size(), 3u);
     EXPECT_EQ(Hex(u.record.group_analog), "00004042");
     EXPECT_EQ(Hex(u.channels[0].analog), "0000803F");
+    EXPECT_EQ(Hex(u.channels[0].user_analog), Norm("00002041 0000803F 00000040 00000000"));
+    EXPECT_EQ(Hex(u.channels[1].analog), "FFFFFFFF");
+    EXPECT_EQ(Hex(u.channels[1].user_analog), Norm(oldModule2));
+    EXPECT_EQ(Hex(u.channels[2].analog), "00000040");
+    EXPECT_EQ(Hex(u.channels[2].user_analog), Norm(Repeat("00000040", 4)));
   };
   const char* countLog =
       "PMBusPowerRC<TeleRC,TeleRCChannel,RT_RC>:ProcotolError 7 read 41_41 p is 2 not 4";

@@ -98,6 +98,12 @@ TEST_F(RootConfigTest, InitSettingCreatesTheUnits) {
     for (size_t k = 0; k < ac.size(); ++k) EXPECT_EQ(all[k], root->acUnits_[k]);
     for (size_t k = 0; k < dc.size(); ++k) EXPECT_EQ(all[ac.size() + k], root->dcUnits_[k]);
     EXPECT_EQ(all.back(), root->rcUnit_);
+
+    // The units are found by their ids, with or without a rectifier unit; the root's own id
+    // finds nothing.
+    for (const auto& unit : root->acUnits_) EXPECT_EQ(root->GetChildVDevice(unit->DataId()), unit);
+    for (const auto& unit : root->dcUnits_) EXPECT_EQ(root->GetChildVDevice(unit->DataId()), unit);
+    EXPECT_EQ(root->GetChildVDevice(kRootId), nullptr);
   }
 }
 

@@ -93,6 +93,7 @@ const RoundPath kRoundPaths[] = {
     {"ready, DC alarm bit", 1, 1, 1, {0, 0, 0x01}, 0x20, "4041FF 4141 4241 4244 4046 4246"},
     {"no AC units", 0, 2, 0, {}, 0x20, "4141 4143 4144 4241 4244 4246"},
     {"no AC units, ready, DC alarm", 0, 1, 1, {0, 0, 0x01}, 0x20, "4141 4241 4244 4246"},
+    {"no AC units, ready, no flags", 0, 1, 1, {}, 0x20, "4141 4241 4246"},
     {"no DC units", 2, 0, 0, {}, 0x20, "4041FF 4043FF 4044FF 4141 4143 4144"},
     {"no AC or DC units, ready", 0, 0, 1, {}, 0x20, "4141"},
 };
@@ -176,6 +177,7 @@ struct FailureRow {
   const char* next;  // the next request, or ""
   uint32_t stepAfter;
   bool reset;
+  int acFlags = -1;  // acFlags_ after the reply (0 before it), or -1 for not looked at
 };
 
 // Two AC units, three DC units, data not ready, root data id 1.
@@ -232,13 +234,23 @@ const FailureRow kFailures[] = {
      "PMBusPower:ProcotolError 1 parse 40_46 overflow memory boundary", 1, "4246", 9, false},
     {"DC parameters overrun: the round still ends", "4246", -1, nullptr, "", "rc", Twist::OneOver,
      "PMBusPower:ProcotolError 1 parse 42_46 overflow memory boundary", 0, "", 0, true},
-    // Replies too short for the bytes a step reads before cutting: dropped.
-    {"first reply without a count", "4041", -1, "00", "", "", Twist::None, "", 0, "", 0, true},
-    {"empty first reply", "4041", -1, "", "", "", Twist::None, "", 0, "", 0, true},
+    // Replies too short for the bytes a step reads before cutting: dropped, with the step's
+    // line (none at the AC alarm step, as for its other drops); the flags stay as they were.
+    {"first reply without a count", "4041", -1, "11", "", "", Twist::None,
+     "PMBusPower:ProcotolError 1 parse 40_41 overflow memory boundary", 0, "", 0, true, 0},
+    {"empty first reply", "4041", -1, "", "", "", Twist::None,
+     "PMBusPower:ProcotolError 1 parse 40_41 overflow memory boundary", 0, "", 0, true, 0},
     {"AC alarm reply of one byte", "4044", -1, "00", "", "", Twist::None, "", 1, "", 2, false},
-    {"empty rectifier analog reply", "4141", -1, "", "", "", Twist::None, "", 1, "", 4, false},
-    {"DC analog reply of one byte", "4241", -1, "10", "", "", Twist::None, "", 1, "", 7, false},
-    {"DC alarm reply of one byte", "4244", -1, "00", "", "", Twist::None, "", 1, "", 8, false},
+    {"empty rectifier analog reply", "4141", -1, "", "", "", Twist::None,
+     "PMBusPower:ProcotolError 1 parse p41_41 overflow memory boundary", 1, "", 4, false},
+    {"empty rectifier switch reply", "4143", -1, "", "", "", Twist::None,
+     "PMBusPower:ProcotolError 1 parse p41_43 overflow memory boundary", 1, "", 5, false},
+    {"empty rectifier alarm reply", "4144", -1, "", "", "", Twist::None,
+     "PMBusPower:ProcotolError 1 parse p41_44 overflow memory boundary", 1, "", 6, false},
+    {"DC analog reply of one byte", "4241", -1, "10", "", "", Twist::None,
+     "PMBusPower:ProcotolError 1 parse 42_41 overflow memory boundary", 1, "", 7, false},
+    {"DC alarm reply of one byte", "4244", -1, "00", "", "", Twist::None,
+     "PMBusPower:ProcotolError 1 parse 42_44 overflow memory boundary", 1, "", 8, false},
     // A switch-state reply of no more than two bytes carries no parts and moves on.
     {"AC switch reply of two bytes", "4043", -1, "0002", "", "", Twist::None, "", 1, "4044FF", 2,
      false},
@@ -278,6 +290,9 @@ TEST_F(FakeCycle, FailuresRowByRow) {
     EXPECT_EQ(NewRequests(), row.next[0] ? Split(row.next) : std::vector<std::string>{});
     EXPECT_EQ(root->step_, row.stepAfter);
     EXPECT_EQ(Resets(), row.reset ? 1u : 0u);
+    if (row.acFlags >= 0) {
+      EXPECT_EQ(root->acFlags_, row.acFlags);
+    }
     // After a refused or overrun part no later unit is handed anything.
     if (row.twist == Twist::Refuse || row.twist == Twist::OneOver) {
       for (FakeUnit* unit : later) EXPECT_TRUE(unit->seen.empty()) << "a later unit was called";
@@ -308,28 +323,46 @@ TEST_F(FakeCycle, DcPartsStartAtTheCountByteFromFourUnits) {
   }
 }
 
+// While the host's base check declines (a request outstanding, the port closed), nothing is
+// sent at any step, the model check pending or not; once it passes, the step's request.
 TEST_F(FakeCycle, RefreshStatusSendsTheWaitingStepAgain) {
   struct Row {
     uint32_t step;
     uint8_t version;
     const char* request;
+    uint8_t modelPending = 0;
   };
-  const Row rows[] = {{0, 0x20, "4041FF"}, {1, 0x20, "4043FF"}, {2, 0x20, "4044FF"},
-                      {3, 0x20, ""},       {4, 0x20, "4141"},   {5, 0x20, "4143"},
-                      {6, 0x20, "4144"},   {7, 0x20, "4241"},   {7, 0x21, "4241FF"},
-                      {8, 0x21, "4244FF"}, {9, 0x20, ""},       {12, 0x20, ""},
-                      {15, 0x20, ""}};
+  const Row rows[] = {
+      {0, 0x20, "4041FF"}, {1, 0x20, "4043FF"},   {2, 0x20, "4044FF"},  {3, 0x20, ""},
+      {4, 0x20, "4141"},   {5, 0x20, "4143"},     {6, 0x20, "4144"},    {7, 0x20, "4241"},
+      {7, 0x21, "4241FF"}, {8, 0x21, "4244FF"},   {9, 0x20, ""},        {12, 0x20, ""},
+      {15, 0x20, ""},      {14, 0x20, "4051", 1}, {0, 0x20, "4051", 1}, {7, 0x20, "4051", 1}};
   Configure(1, 1);
   PassModelCheck();
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.step);
-    root->Reset();  // the host gave up on the outstanding request
+    SCOPED_TRACE(std::to_string(row.step) + (row.modelPending ? ", model check pending" : ""));
     root->step_ = row.step;
     root->protocolVersion_ = row.version;
+    root->modelCheckPending_ = row.modelPending;
     NewRequests();
+    for (const char* decline : {"a request outstanding", "the port closed"}) {
+      SCOPED_TRACE(decline);
+      root->Reset();
+      if (decline[0] == 'a') {
+        root->outstanding_ = 1;
+      } else {
+        root->portOpen_ = 0;
+      }
+      EXPECT_FALSE(root->RefreshStatus());
+      EXPECT_TRUE(NewRequests().empty());
+      EXPECT_EQ(root->step_, row.step);
+      EXPECT_EQ(root->modelCheckPending_, row.modelPending);
+      root->portOpen_ = 1;
+    }
+    root->Reset();  // the host gave up on the outstanding request
     EXPECT_TRUE(root->RefreshStatus());
     EXPECT_EQ(NewRequests(), row.request[0] ? Split(row.request) : std::vector<std::string>{});
-    EXPECT_EQ(root->step_, row.step);
+    EXPECT_EQ(root->step_, row.modelPending ? 14u : row.step);
   }
 }
 
@@ -402,7 +435,7 @@ TEST_F(RealCycle, ModelQueryRepeatsUntilAModelReplyArrives) {
   EXPECT_EQ(bench.Reply(*root, 0x41, Repeat("00", 20)), 1);  // another command group
   EXPECT_EQ(root->step_, 14u);
   EXPECT_TRUE(root->RefreshStatus());
-  EXPECT_EQ(bench.Reply(*root, 0x40, "72767432363030" + Repeat("00", 12)), 1);  // 19 bytes
+  EXPECT_EQ(bench.Reply(*root, 0x42, Repeat("00", 20)), 1);
   EXPECT_EQ(root->step_, 14u);
   EXPECT_TRUE(root->RefreshStatus());
   EXPECT_EQ(NewRequests(), (std::vector<std::string>{"4051", "4051", "4051"}));
@@ -416,11 +449,14 @@ TEST_F(RealCycle, ModelQueryRepeatsUntilAModelReplyArrives) {
   EXPECT_EQ(NewRequests().back(), "4041FF");  // the check is done once
 }
 
+// A short field is taken as it came, with a line that says so; the rounds begin all the same.
 TEST_F(RealCycle, ModelCheckDropsTrailingFillAndIgnoresCase) {
   const std::string rvt = "72767432363030";  // "rvt2600"
+  const std::string shortField = "PMBusPower:ProcotolError 1 read 40_51 model field is ";
   struct Row {
     std::string field;
     bool alarm;
+    std::string log = "";
   };
   const Row rows[] = {
       {rvt + Repeat("00", 13), false},
@@ -433,6 +469,11 @@ TEST_F(RealCycle, ModelCheckDropsTrailingFillAndIgnoresCase) {
       {rvt + "0078" + Repeat("00", 11), true},               // a byte after a NUL
       {Repeat("20", 20), true},
       {Repeat("00", 20), true},
+      {"72767432363031" + Repeat("00", 13), true},  // "rvt2601": the length alone is right
+      {rvt + Repeat("00", 12), false, shortField + "19 bytes, not 20"},
+      {rvt, false, shortField + "7 bytes, not 20"},
+      {"525654" + Repeat("20", 4), true, shortField + "7 bytes, not 20"},  // "RVT" and blanks
+      {"", true, shortField + "0 bytes, not 20"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.field);
@@ -443,9 +484,12 @@ TEST_F(RealCycle, ModelCheckDropsTrailingFillAndIgnoresCase) {
     EXPECT_EQ(bench.Reply(*root, 0x40, row.field), 1);
     EXPECT_EQ(NewRequests(), (std::vector<std::string>{"4051", "4041FF"}));
     EXPECT_EQ(root->modelCheckPending_, 0);
+    EXPECT_EQ(root->step_, 0u);
+    EXPECT_EQ(Logs(),
+              row.log.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.log});
 
     const std::vector<unsigned char> bytes = zel::FromHex(row.field);
-    const std::string field(bytes.begin(), bytes.begin() + 20);
+    const std::string field(bytes.begin(), bytes.begin() + std::min<size_t>(bytes.size(), 20));
     EXPECT_EQ(root->detectedModel_, field);
     const auto batches = bench.controller->Journal(zel::Event::Kind::Rules);
     const auto alarms = bench.controller->Journal(zel::Event::Kind::Alarm);
