@@ -21,6 +21,13 @@ int main() { return static_cast<int>(Json::Value("x").asString().size()); }
   endif()
   unset(_rvt_dir)
 endif()
+# SQLite for the target is unpacked by hand into a build-local root (the mipsel preset points
+# there): a folder that is not there yet would otherwise fail deep inside FindSQLite3.
+if(RVT_BUILD_TOOLS AND CMAKE_CROSSCOMPILING AND SQLite3_INCLUDE_DIR
+   AND NOT EXISTS "${SQLite3_INCLUDE_DIR}/sqlite3.h")
+  message(FATAL_ERROR "No sqlite3.h in ${SQLite3_INCLUDE_DIR}: scripts/install-deps.sh --mipsel "
+                      "unpacks the target's SQLite there, or configure with -DRVT_BUILD_TOOLS=OFF")
+endif()
 if(RVT_BUILD_TOOLS)
   find_package(CLI11 CONFIG QUIET)
   find_package(SQLite3 QUIET)
