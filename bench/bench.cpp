@@ -10,55 +10,15 @@
 #include <new>
 
 #include "BenchKit.h"
+#include "CountingNew.h"
 #include "SoakKit.h"
 
 namespace {
 std::atomic<uint64_t> allocations{0};
 }  // namespace
 
-namespace {
-void* Counted(std::size_t n) noexcept {
+void bench::OnNew() noexcept {
   allocations.fetch_add(1, std::memory_order_relaxed);
-  return std::malloc(n == 0 ? 1 : n);
-}
-void* CountedOrThrow(std::size_t n) {
-  if (void* p = Counted(n)) return p;
-  throw std::bad_alloc();
-}
-}  // namespace
-
-// Every form of new and delete, so that each block is freed as it was made (the library's own
-// forms would meet ours, in a temporary buffer for instance). Kept out of line: GCC would
-// otherwise see free() meet a pointer from operator new.
-__attribute__((noinline)) void* operator new(std::size_t n) {
-  return CountedOrThrow(n);
-}
-__attribute__((noinline)) void* operator new[](std::size_t n) {
-  return CountedOrThrow(n);
-}
-__attribute__((noinline)) void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-  return Counted(n);
-}
-__attribute__((noinline)) void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
-  return Counted(n);
-}
-__attribute__((noinline)) void operator delete(void* p) noexcept {
-  std::free(p);
-}
-__attribute__((noinline)) void operator delete[](void* p) noexcept {
-  std::free(p);
-}
-__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-__attribute__((noinline)) void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
-__attribute__((noinline)) void operator delete(void* p, const std::nothrow_t&) noexcept {
-  std::free(p);
-}
-__attribute__((noinline)) void operator delete[](void* p, const std::nothrow_t&) noexcept {
-  std::free(p);
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "BenchKit.h"
+#include "CountingNew.h"
 #include "CycleKit.h"
 
 namespace {
@@ -15,17 +16,8 @@ std::atomic<bool> counting{false};
 std::atomic<long> allocations{0};
 }  // namespace
 
-// Kept out of line: GCC would otherwise see free() meet a pointer from operator new.
-__attribute__((noinline)) void* operator new(std::size_t n) {
+void bench::OnNew() noexcept {
   if (counting) ++allocations;
-  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
-  throw std::bad_alloc();
-}
-__attribute__((noinline)) void operator delete(void* p) noexcept {
-  std::free(p);
-}
-__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
 }
 
 namespace {
