@@ -29,7 +29,7 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 enum class Missing { None, Zero, MinusTenth };
 
 // Where one decoded field goes on the page.
-struct ColumnSpec {
+struct ColumnStyle {
   std::string chart;  // key of the chart, in the order the charts are shown
   std::string chartTitle;
   std::string label;
@@ -45,11 +45,11 @@ std::string Key(int order, const std::string& name) {
   return buf + name;
 }
 
-std::optional<ColumnSpec> Classify(unsigned dataType, const std::string& name) {
+std::optional<ColumnStyle> Classify(unsigned dataType, const std::string& name) {
   static const std::regex channel("channel_(\\d+)_([abcf])");
   static const std::regex module("module_(\\d+)_(analog|fault)");
   std::smatch m;
-  ColumnSpec c;
+  ColumnStyle c;
   if (dataType == kAcType) {
     if (name == "ia" || name == "ib" || name == "ic") {
       c.chart = Key(9999, "currents");
@@ -133,7 +133,7 @@ Json::Value Number(float v) {
 
 struct SessionReport::Unit {
   struct Column {
-    ColumnSpec spec;
+    ColumnStyle style;
     std::vector<float> values;  // NaN: no value
     size_t missing = 0;         // rounds the power system marked it not available
   };
@@ -150,10 +150,10 @@ struct SessionReport::Unit {
   int ColumnFor(const std::string& name) {
     auto it = columnOf.find(name);
     if (it != columnOf.end()) return static_cast<int>(it->second);
-    const auto spec = Classify(dataType, name);
-    if (!spec) return -1;
+    const auto style = Classify(dataType, name);
+    if (!style) return -1;
     Column c;
-    c.spec = *spec;
+    c.style = *style;
     c.values.assign(times.size(), kNaN);
     columns.push_back(std::move(c));
     columnOf[name] = columns.size() - 1;
@@ -225,7 +225,8 @@ Json::Value SessionReport::Unit::ToJson() const {
   u["kind"] = KindOf(dataType);
   unsigned members = 0;
   for (const Column& c : columns)
-    if (c.spec.label == "va" || (dataType == kRcType && !c.spec.marks && c.spec.label != "group"))
+    if (c.style.label == "va" ||
+        (dataType == kRcType && !c.style.marks && c.style.label != "group"))
       ++members;
   u["count"] = std::max(count, members);
   u["count_of"] = dataType == kAcType ? "channels" : dataType == kRcType ? "modules" : "";
@@ -264,9 +265,9 @@ Json::Value SessionReport::Unit::ToJson() const {
     for (size_t c = 0; c < columns.size(); ++c) {
       const Column& col = columns[c];
       const std::vector<float>* values = &col.values;
-      if (col.spec.marks) {
+      if (col.style.marks) {
         // A mark stands at the module's value, drawn once per bucket at most.
-        const auto on = columnOf.find(col.spec.markOn);
+        const auto on = columnOf.find(col.style.markOn);
         float at = kNaN;
         for (size_t k = b.begin; k < b.end; ++k)
           if (!std::isnan(col.values[k]) && col.values[k] != 0) {
@@ -305,13 +306,13 @@ Json::Value SessionReport::Unit::ToJson() const {
   std::map<std::string, Json::Value> charts;
   for (size_t c = 0; c < columns.size(); ++c) {
     const Column& col = columns[c];
-    Json::Value& chart = charts[col.spec.chart];
-    chart["id"] = std::to_string(dataId) + "-" + col.spec.chart.substr(4);
-    chart["title"] = col.spec.chartTitle;
+    Json::Value& chart = charts[col.style.chart];
+    chart["id"] = std::to_string(dataId) + "-" + col.style.chart.substr(4);
+    chart["title"] = col.style.chartTitle;
     Json::Value s(Json::objectValue);
-    s["label"] = col.spec.label;
-    s["scale"] = col.spec.scale;
-    s["marks"] = col.spec.marks;
+    s["label"] = col.style.label;
+    s["scale"] = col.style.scale;
+    s["marks"] = col.style.marks;
     s["missing"] = static_cast<Json::UInt64>(col.missing);
     Json::Value& y = s["y"] = Json::Value(Json::arrayValue);
     for (float v : ys[c]) y.append(Number(v));
@@ -365,7 +366,7 @@ void SessionReport::Value(const std::string& name, double value) {
   if (slot < 0) return;
   Unit::Column& c = u.columns[static_cast<size_t>(slot)];
   const auto v = static_cast<float>(value);
-  if (IsMissing(c.spec.missing, v)) {
+  if (IsMissing(c.style.missing, v)) {
     ++c.missing;
     return;
   }
