@@ -1,5 +1,7 @@
 #include "Decoder.h"
 
+#include <json/writer.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -268,6 +270,16 @@ Json::Value FieldsJson(const Decoded& decoded) {
     }
   }
   return out;
+}
+
+std::string JsonLine(const Json::Value& v) {
+  Json::StreamWriterBuilder b;
+  b["indentation"] = "";
+  b["commentStyle"] = "None";
+  b["emitUTF8"] = true;
+  b["precision"] = 9;
+  b["precisionType"] = "significant";
+  return Json::writeString(b, v);
 }
 
 ImageBuilder::ImageBuilder(const Layout& layout, size_t repeats)

@@ -84,6 +84,9 @@ std::string Text(const FieldValue& value);
 // The fields as one JSON object: numbers as Text() writes them (null for nan and inf), the
 // stamp as text.
 Json::Value FieldsJson(const Decoded& decoded);
+// One line of compact JSON, as the events and the export write it: UTF-8 as it stands, floats
+// with 9 significant digits.
+std::string JsonLine(const Json::Value& v);
 
 // Writes an image by layout: zero-filled, sized for `repeats`; a field by name, a value of an
 // array field by index (from 0). A name the layout lacks or bytes that do not fit the field

@@ -7,7 +7,6 @@
 
 #include "Bench.h"
 #include "Decoder.h"
-#include "Events.h"
 
 namespace zel {
 namespace {
@@ -85,7 +84,7 @@ void ImagesJsonl(HistoryReader& reader, const HistoryRange& range, std::ostream&
       v["error"] = row.error;
       v["image"] = ToHex(saved.image);
     }
-    out << EventWriter::Compact(v) << '\n';
+    out << JsonLine(v) << '\n';
   });
 }
 

@@ -29,7 +29,7 @@ struct LinkResult {
   boost::system::error_code code;  // the system's error, where there is one
 };
 
-// Opens the line that a device's "port" setting names: a serial device (or pty) path.
+// Opens a serial device (or pty) by its path.
 LinkResult OpenLink(const std::string& port, const LinkContext& context);
 
 }  // namespace zel

@@ -1,7 +1,5 @@
 #include "Events.h"
 
-#include <json/writer.h>
-
 #include <stdexcept>
 
 #include "Bench.h"
@@ -82,18 +80,8 @@ Answers ReadValues(const ZelVDevice& unit) {
 
 EventWriter::EventWriter(std::function<void(const std::string&)> sink) : sink_(std::move(sink)) {}
 
-std::string EventWriter::Compact(const Json::Value& v) {
-  Json::StreamWriterBuilder b;
-  b["indentation"] = "";
-  b["commentStyle"] = "None";
-  b["emitUTF8"] = true;
-  b["precision"] = 9;
-  b["precisionType"] = "significant";
-  return Json::writeString(b, v);
-}
-
 void EventWriter::Emit(const Json::Value& v) {
-  const std::string line = Compact(v);
+  const std::string line = JsonLine(v);
   std::lock_guard<std::mutex> lock(mutex_);
   sink_(line);
 }

@@ -38,9 +38,6 @@ class EventWriter {
   void Round(unsigned int device, uint64_t round);
   void End(unsigned int device);
 
-  // One line of compact JSON: UTF-8 as it stands, floats with 9 significant digits.
-  static std::string Compact(const Json::Value& v);
-
  private:
   void Emit(const Json::Value& v);
 

@@ -45,7 +45,9 @@ PortKeeper::Attempt PortKeeper::Open() {
   context.fail = [this, generation](const std::string& why) {
     boost::asio::post(io_, [this, generation, why] { Broke(generation, why); });
   };
-  LinkResult opened = OpenLink(port_, context);
+  // "sim" and "sim:FILE": the simulator on a pty pair, whose other end is opened as a serial line.
+  LinkResult opened =
+      sim::IsSimPort(port_) ? sim::OpenSimPort(port_, context) : OpenLink(port_, context);
   Attempt attempt;
   attempt.link = std::move(opened.link);
   attempt.why = opened.error;
