@@ -66,14 +66,17 @@ Answers ReadValues(const ZelVDevice& unit) {
   if (names == nullptr) return out;
   for (const char* name : names->names) out.emplace_back(name, Ask(unit, name));
   if (!names->channels) return out;
-  // Channels up to the first whose first value does not come (out of range, or no data).
+  // Channels up to the first whose first value does not come (out of range, or no data). The
+  // queries count channels from 0; every output of the bench names them from 1, as the decoded
+  // records and the alarm texts do: channel_1_a is the answer to "channel_0_a".
   for (unsigned k = 0;; ++k) {
-    const std::string prefix = "channel_" + std::to_string(k) + "_";
-    Answer first = Ask(unit, prefix + "a");
+    const std::string query = "channel_" + std::to_string(k) + "_";
+    const std::string name = "channel_" + std::to_string(k + 1) + "_";
+    Answer first = Ask(unit, query + "a");
     if (std::holds_alternative<std::string>(first)) break;
-    out.emplace_back(prefix + "a", first);
+    out.emplace_back(name + "a", first);
     for (const char* field : {"b", "c", "f"})
-      out.emplace_back(prefix + field, Ask(unit, prefix + field));
+      out.emplace_back(name + field, Ask(unit, query + field));
   }
   return out;
 }

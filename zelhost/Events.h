@@ -20,8 +20,8 @@ using Answer = std::variant<float, std::string>;
 using Answers = std::vector<std::pair<std::string, Answer>>;
 
 // Whether a device answers value queries (the AC and DC units), and what it answers: the
-// unit-level names, then channel_K_a, _b, _c, _f for K from 0 up to the first channel that
-// does not answer.
+// unit-level names, then channel_K_a, _b, _c, _f up to the first channel that does not answer,
+// named with K from 1 (the decoder's names) though the queries count from 0.
 bool AnswersValues(const ZelVDevice& unit);
 Answers ReadValues(const ZelVDevice& unit);
 

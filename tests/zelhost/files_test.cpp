@@ -218,8 +218,8 @@ TEST(UnitValues, NamesByKindAndChannelsUpToTheFirstMissing) {
   } cases[] = {
       {"rvt2600-ac", 2, true,
        "ia=1 ib=数据未提供 ic=数据未提供 ia_alert=数据未提供 ib_alert=数据未提供 "
-       "ic_alert=数据未提供 channel_0_a=0 channel_0_b=1 channel_0_c=2 channel_0_f=5 "
-       "channel_1_a=100 channel_1_b=101 channel_1_c=102 channel_1_f=105 "},
+       "ic_alert=数据未提供 channel_1_a=0 channel_1_b=1 channel_1_c=2 channel_1_f=5 "
+       "channel_2_a=100 channel_2_b=101 channel_2_c=102 channel_2_f=105 "},
       {"rvt2600-ac", 0, true,
        "ia=1 ib=数据未提供 ic=数据未提供 ia_alert=数据未提供 ib_alert=数据未提供 "
        "ic_alert=数据未提供 "},

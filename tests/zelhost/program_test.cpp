@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -106,9 +107,9 @@ TEST_F(ZelhostTest, ReplayOfTwoRounds) {
   EXPECT_EQ(ac["ia"].asFloat(), 11.2f);
   EXPECT_EQ(ac["ic"].asFloat(), 11.5f);
   EXPECT_EQ(ac["ia_alert"].asFloat(), 0.0f);
-  EXPECT_EQ(ac["channel_0_a"].asFloat(), 229.8f);
-  EXPECT_EQ(ac["channel_1_f"].asFloat(), 49.9f);
-  EXPECT_FALSE(ac.isMember("channel_2_a"));
+  EXPECT_EQ(ac["channel_1_a"].asFloat(), 229.8f);
+  EXPECT_EQ(ac["channel_2_f"].asFloat(), 49.9f);
+  EXPECT_FALSE(ac.isMember("channel_3_a"));
   EXPECT_EQ(values[1]["values"]["i"].asFloat(), 118.7f);
   EXPECT_EQ(values[3]["values"]["i"].asFloat(), 120.5f);
   EXPECT_EQ(values[3]["values"]["v"].asFloat(), 53.5f);
@@ -119,6 +120,60 @@ TEST_F(ZelhostTest, ReplayOfTwoRounds) {
   // Each round: its images, then its values, then the round; the end comes last.
   EXPECT_EQ(events.back()["event"].asString(), "end");
   EXPECT_EQ(events[events.size() - 3]["event"].asString(), "round");
+}
+
+// The AC channels' names in a text, in order of first appearance: "channel_1_a" from
+// "channel_1_a=229.8", a CSV header or a list of JSON member names ("channel_1_a_alert" is none).
+std::vector<std::string> ChannelNames(const std::string& text) {
+  static const std::regex name("channel_[0-9]+_a\\b");
+  std::vector<std::string> out;
+  for (std::sregex_iterator it(text.begin(), text.end(), name), end; it != end; ++it)
+    if (std::find(out.begin(), out.end(), it->str()) == out.end()) out.push_back(it->str());
+  return out;
+}
+
+std::string MemberNames(const Json::Value& object) {
+  std::string out;
+  for (const std::string& n : object.getMemberNames()) out += n + " ";
+  return out;
+}
+
+TEST_F(ZelhostTest, TheSummaryTheEventsAndTheExportNameTheFirstChannelAlike) {
+  const std::string db = dir + "history.db";
+  WriteFile(dir + "replay.txt", ReadFile(std::string(ZELHOST_DATA) + "/two_rounds.replay"));
+  const Result run = Zelhost("--config '" + Config() + "' --replay '" + dir +
+                             "replay.txt' --history '" + db + "'");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string summary = ReadFile(dir + "stdout");
+  const Result exported = Zelhost("--history '" + db + "' --export csv");
+  ASSERT_EQ(exported.status, 0) << exported.err;
+  const std::vector<std::string> csv = FileLines(dir + "stdout");
+  ASSERT_GE(csv.size(), 2u);
+  const auto events = Replay(FixtureReplies());
+  const Json::Value fields = Only(events, "publish")[0]["fields"];  // the AC unit, round 1
+  const Json::Value values = Only(events, "values")[0]["values"];
+  ASSERT_EQ(Only(events, "values")[0]["device"].asUInt(), 11u);
+
+  // Two channels, named alike everywhere.
+  const std::vector<std::string> two = {"channel_1_a", "channel_2_a"};
+  EXPECT_EQ(ChannelNames(summary), two) << summary;
+  EXPECT_EQ(ChannelNames(MemberNames(fields)), two);
+  EXPECT_EQ(ChannelNames(MemberNames(values)), two);
+  EXPECT_EQ(ChannelNames(csv[0]), two);
+
+  // And one name is one channel: the first one's voltage a of round 1 under it in each.
+  EXPECT_NE(summary.find(" channel_1_a=229.8 "), std::string::npos) << summary;
+  EXPECT_EQ(fields["channel_1_a"].asFloat(), 229.8f);
+  EXPECT_EQ(values["channel_1_a"].asFloat(), 229.8f);
+  std::vector<std::string> header, first;
+  for (auto [line, cells] : {std::pair{csv[0], &header}, std::pair{csv[1], &first}}) {
+    std::istringstream in(line);
+    for (std::string cell; std::getline(in, cell, ',');) cells->push_back(cell);
+  }
+  const size_t column = std::find(header.begin(), header.end(), "channel_1_a") - header.begin();
+  ASSERT_LT(column, first.size());
+  EXPECT_EQ(first[1], "11");
+  EXPECT_EQ(first[column], "229.8");
 }
 
 TEST_F(ZelhostTest, ATimeoutAtTheLastStepRestartsTheRound) {
