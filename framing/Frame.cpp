@@ -11,10 +11,22 @@ void PutHex(std::string& out, unsigned value, int digits) {
   for (int d = digits - 1; d >= 0; --d) out.push_back(kHex[(value >> (4 * d)) & 0xF]);
 }
 
+constexpr char kBlank = ' ';
+// The byte a pair of blanks stands for.
+constexpr uint8_t kBlankByte = 0x20;
+// VER ADR CID1 CID2 (8) + LENGTH (4): where INFO starts.
+constexpr size_t kInfoStart = 12;
+
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
+}
+
+bool AllHex(const std::string& s, size_t pos, size_t n) {
+  for (size_t k = pos; k < pos + n; ++k)
+    if (HexValue(s[k]) < 0) return false;
+  return true;
 }
 
 unsigned GetHex(const std::string& s, size_t pos, int digits) {
@@ -60,6 +72,10 @@ const char* FaultText(Fault fault) {
       return "none";
     case Fault::BadCharacter:
       return "bad character";
+    case Fault::BlankOutsideInfo:
+      return "blank outside INFO";
+    case Fault::SingleBlank:
+      return "single blank in INFO";
     case Fault::TooShort:
       return "frame too short";
     case Fault::BadLengthChecksum:
@@ -74,15 +90,25 @@ const char* FaultText(Fault fault) {
   return "unknown";
 }
 
+// The characters between SOI and EOI; a reply with blank fill (blanks shown as dots):
+//   2001 4000 A060 2B91EC43 ... 79AEB13E ........ 00CB96D142 ................ EA9D
+//   0    4    8    12                                                         12 + LENID
+//   VER  CID1 LENGTH  INFO: a hex pair or a blank pair per byte                CHKSUM
+//   ADR  RTN
 Fault DecodeBody(const std::string& body, Frame& out) {
   for (char c : body)
-    if (HexValue(c) < 0) return Fault::BadCharacter;
+    if (c != kBlank && HexValue(c) < 0) return Fault::BadCharacter;
   if (body.size() < kFixedChars) return Fault::TooShort;
+  if (!AllHex(body, 0, kInfoStart)) return Fault::BlankOutsideInfo;
   const unsigned length = GetHex(body, 8, 4);
   const uint16_t lenid = length & 0x0FFF;
   if (LengthField(lenid) != length) return Fault::BadLengthChecksum;
   if (lenid % 2 != 0 || body.size() != kFixedChars + lenid) return Fault::LengthMismatch;
-  const size_t infoEnd = 12 + lenid;
+  const size_t infoEnd = kInfoStart + lenid;
+  if (!AllHex(body, infoEnd, 4)) return Fault::BlankOutsideInfo;
+  for (size_t k = kInfoStart; k < infoEnd; k += 2)
+    if ((body[k] == kBlank) != (body[k + 1] == kBlank)) return Fault::SingleBlank;
+  // Over the characters as sent, blanks included.
   if (GetHex(body, infoEnd, 4) != Checksum(body.data(), infoEnd)) return Fault::BadChecksum;
 
   out.ver = static_cast<uint8_t>(GetHex(body, 0, 2));
@@ -90,8 +116,10 @@ Fault DecodeBody(const std::string& body, Frame& out) {
   out.cid1 = static_cast<uint8_t>(GetHex(body, 4, 2));
   out.cid2 = static_cast<uint8_t>(GetHex(body, 6, 2));
   out.info.resize(lenid / 2);
-  for (size_t k = 0; k < out.info.size(); ++k)
-    out.info[k] = static_cast<uint8_t>(GetHex(body, 12 + 2 * k, 2));
+  for (size_t k = 0; k < out.info.size(); ++k) {
+    const size_t at = kInfoStart + 2 * k;
+    out.info[k] = body[at] == kBlank ? kBlankByte : static_cast<uint8_t>(GetHex(body, at, 2));
+  }
   return Fault::None;
 }
 

@@ -7,7 +7,9 @@
 
 // Frames on the serial line: SOI '~', then VER ADR CID1 CID2/RTN LENGTH INFO CHKSUM as
 // uppercase ASCII hex, then EOI CR. One encoder and one decoder, shared by the host and the
-// simulator.
+// simulator. A power system may write a pair of blanks for an INFO byte it has no value for
+// (blank fill): the decoder reads the pair as 0x20; LENID and CHKSUM count the characters as
+// sent, blanks included. The encoder writes hex digits only.
 namespace framing {
 
 constexpr char kSoi = '~';
@@ -36,7 +38,9 @@ std::string Encode(const Frame& frame);
 
 enum class Fault {
   None,
-  BadCharacter,       // not an uppercase hex digit
+  BadCharacter,       // neither an uppercase hex digit nor a blank
+  BlankOutsideInfo,   // a blank in VER to LENGTH or in CHKSUM
+  SingleBlank,        // an INFO byte of one blank and one hex digit
   TooShort,           // fewer characters than the fixed fields
   BadLengthChecksum,  // LCHKSUM does not match LENID
   LengthMismatch,     // LENID differs from the INFO characters received (or is odd)

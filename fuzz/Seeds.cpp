@@ -272,6 +272,12 @@ std::vector<Seed> Seeds() {
   for (const Seed& seed : kUnitTestParts) AddOnce(seeds, seed);
   const std::string request = "~20014642E00201FD35\r";  // a request, as the line carries it
   AddOnce(frames, {"frame", "request", std::vector<uint8_t>(request.begin(), request.end())});
+  // An AC analog reply with blank fill, as a power system of this protocol family sent it.
+  const std::string blankFill =
+      "~20014000A0600002B91EC343FCA3C34318DCC243E2E6474200DB42853FDB42053F79AEB13E        "
+      "00CB96D142                EA9D\r";
+  AddOnce(frames,
+          {"frame", "blank-fill", std::vector<uint8_t>(blankFill.begin(), blankFill.end())});
   seeds.insert(seeds.end(), frames.begin(), frames.end());
   return seeds;
 }

@@ -1,5 +1,6 @@
 #include "Encoder.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace sim {
@@ -15,12 +16,17 @@ namespace {
 // Appends to a reply's INFO and notes where each count byte stands.
 class InfoWriter {
  public:
-  explicit InfoWriter(Info& out) : out_(out) {
+  InfoWriter(Info& out, bool blankFill) : out_(out), blankFill_(blankFill) {
     out_.bytes.clear();
     out_.counts.clear();
+    out_.blanks.clear();
   }
   void Byte(uint8_t b) { out_.bytes.push_back(b); }
-  void Value(const Word& w) { out_.bytes.insert(out_.bytes.end(), w.bytes.begin(), w.bytes.end()); }
+  void Value(const Word& w) {
+    if (w.wire == Word::Wire::Blanks || (w.wire == Word::Wire::AsSite && blankFill_))
+      for (size_t k = 0; k < w.bytes.size(); ++k) out_.blanks.push_back(out_.bytes.size() + k);
+    out_.bytes.insert(out_.bytes.end(), w.bytes.begin(), w.bytes.end());
+  }
   template <typename Container>
   void Bytes(const Container& bytes) {
     out_.bytes.insert(out_.bytes.end(), bytes.begin(), bytes.end());
@@ -45,6 +51,7 @@ class InfoWriter {
 
  private:
   Info& out_;
+  bool blankFill_;
 };
 
 std::string Unit(const char* kind, size_t u) {
@@ -150,7 +157,7 @@ void DcAlarmPart(const DcUnit& unit, size_t u, InfoWriter& w) {
 }  // namespace
 
 bool EncodeInfo(const Site& s, uint16_t command, const Flags& flags, Info& out) {
-  InfoWriter w(out);
+  InfoWriter w(out, s.blankFill);
   switch (command) {
     case kModel:  // the 20-byte model field
       w.Bytes(s.model);
@@ -190,6 +197,8 @@ bool EncodeInfo(const Site& s, uint16_t command, const Flags& flags, Info& out) 
       if (s.dc.size() >= 4) {
         out.bytes[1] = static_cast<uint8_t>(s.dc.size());
         out.counts["units"] = 1;
+        out.blanks.erase(std::remove(out.blanks.begin(), out.blanks.end(), size_t{1}),
+                         out.blanks.end());
       }
       return true;
     case kDcAlarm:

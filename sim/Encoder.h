@@ -47,6 +47,8 @@ constexpr uint8_t kAlarmChanged = 0x01;
 struct Info {
   std::vector<uint8_t> bytes;
   std::map<std::string, size_t> counts;
+  // Offsets of the bytes that go on the line as a pair of blanks (blank fill), in order.
+  std::vector<size_t> blanks;
 };
 
 // False for a command the power system does not know.

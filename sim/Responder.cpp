@@ -44,6 +44,25 @@ std::vector<uint8_t> Body(const Site& site, uint16_t command) {
   return std::vector<uint8_t>(info.bytes.begin() + 1, info.bytes.end());
 }
 
+// Writes the INFO bytes at the offsets given (those the reply still has) as pairs of blanks,
+// as a power system writes a value it does not have, and sums CHKSUM over the characters as
+// they now stand.
+void BlankFill(std::string& wire, const std::vector<size_t>& blanks, size_t infoBytes) {
+  constexpr size_t kInfo = 13;  // SOI, VER ADR CID1 RTN LENGTH
+  bool any = false;
+  for (size_t k : blanks) {
+    if (k >= infoBytes) continue;
+    wire[kInfo + 2 * k] = ' ';
+    wire[kInfo + 2 * k + 1] = ' ';
+    any = true;
+  }
+  if (!any) return;
+  const size_t infoEnd = kInfo + 2 * infoBytes;
+  char sum[8];
+  std::snprintf(sum, sizeof sum, "%04X", framing::Checksum(wire.data() + 1, infoEnd - 1));
+  wire.replace(infoEnd, 4, sum);
+}
+
 }  // namespace
 
 Responder::Responder(Scenario scenario)
@@ -147,6 +166,7 @@ Output Responder::Answer(const framing::Frame& request) {
     if (stage == 2) {
       reply.info = info.bytes;
       wire = framing::Encode(reply);
+      BlankFill(wire, info.blanks, std::min(reply.info.size(), framing::kMaxInfo));
     }
     for (const FaultSpec* f : acting) {
       const std::string name = FaultKindName(f->kind);

@@ -22,6 +22,12 @@ Word Word::NotAvailable(uint8_t fill) {
   return w;
 }
 
+Word Word::Blank() {
+  Word w = NotAvailable(0x20);
+  w.wire = Wire::Blanks;
+  return w;
+}
+
 namespace {
 
 [[noreturn]] void Fail(const std::string& path, const std::string& what) {
@@ -69,8 +75,9 @@ uint8_t ParseByte(const Json::Value& v, const std::string& path) {
   Fail(path, "expected a byte (0 to 255 or \"0xNN\")");
 }
 
-// A value group: a number (a float), "na" or "na:NN" (the not-available marker filled with
-// 0x20 or NN) or "raw:HHHHHHHH" (four bytes in line order).
+// A value group: a number (a float), "na" (the not-available marker 20 20 20 20, in hex digits
+// or as blank fill as the site says), "na:blank" (the marker as blank fill), "na:NN" (the marker
+// filled with NN, in hex digits) or "raw:HHHHHHHH" (four bytes in line order).
 Word ParseWord(const Json::Value& v, const std::string& path) {
   if (v.isNull()) return Word{};
   if (v.isNumeric()) {
@@ -82,7 +89,12 @@ Word ParseWord(const Json::Value& v, const std::string& path) {
   if (v.isString()) {
     const std::string s = v.asString();
     std::vector<uint8_t> b;
-    if (s == "na") return Word::NotAvailable();
+    if (s == "na") {
+      Word w = Word::NotAvailable();
+      w.wire = Word::Wire::AsSite;
+      return w;
+    }
+    if (s == "na:blank") return Word::Blank();
     if (s.rfind("na:", 0) == 0 && ParseHex(s.substr(3), b) && b.size() == 1 && b[0] != 0)
       return Word::NotAvailable(b[0]);
     if (s.rfind("raw:", 0) == 0 && ParseHex(s.substr(4), b) && b.size() == 4) {
@@ -90,7 +102,8 @@ Word ParseWord(const Json::Value& v, const std::string& path) {
       for (int k = 0; k < 4; ++k) w.bytes[k] = b[k];
       return w;
     }
-    Fail(path, "expected a number, \"na\", \"na:NN\" or \"raw:HHHHHHHH\", got \"" + s + "\"");
+    Fail(path, "expected a number, \"na\", \"na:blank\", \"na:NN\" or \"raw:HHHHHHHH\", got \"" +
+                   s + "\"");
   }
   Fail(path, "expected a value");
 }
@@ -268,6 +281,12 @@ Site SiteFromJson(const Json::Value& j) {
     const std::string text = model.asString();
     if (text.size() > s.model.size()) Fail("model", "longer than 20 bytes");
     std::memcpy(s.model.data(), text.data(), text.size());
+  }
+
+  const Json::Value& blankFill = f["blank_fill"];
+  if (!blankFill.isNull()) {
+    if (!blankFill.isBool()) Fail("blank_fill", "expected true or false");
+    s.blankFill = blankFill.asBool();
   }
 
   Fields flags(f["flags"], "flags");

@@ -13,11 +13,19 @@ namespace sim {
 
 // A 4-byte value group as it goes on the line, least significant byte first.
 struct Word {
+  // How the group's eight characters are written: hex digits, or blanks (blank fill, which the
+  // master reads as 20 20 20 20), or as the site writes its not-available values.
+  enum class Wire : uint8_t { Hex, Blanks, AsSite };
+
   std::array<uint8_t, 4> bytes{};
+  Wire wire = Wire::Hex;
 
   static Word Float(float value);
   // The not-available marker: four equal non-zero bytes.
   static Word NotAvailable(uint8_t fill = 0x20);
+  // The not-available marker as blank fill: eight blanks on the line.
+  static Word Blank();
+  // Equal when the master reads the same bytes, however they were written.
   bool operator==(const Word& o) const { return bytes == o.bytes; }
 };
 
@@ -70,6 +78,8 @@ struct Site {
   uint8_t version = 0x20;
   uint8_t address = 1;
   std::array<uint8_t, 20> model{};  // the model field, blank-filled
+  // Not-available values given as "na" are written as blanks instead of hex digits.
+  bool blankFill = false;
   FlagSetting acFlags, rcFlags, dcFlags;
   std::vector<AcUnit> ac;
   Rectifiers rc;

@@ -53,6 +53,8 @@ const DropRow kDrops[] = {
     {Drop::NoReply, framing::Fault::None, "no reply"},
     {Drop::Gap, framing::Fault::None, "gap inside a frame"},
     {Drop::BadCharacter, framing::Fault::BadCharacter, nullptr},
+    {Drop::BlankOutsideInfo, framing::Fault::BlankOutsideInfo, nullptr},
+    {Drop::SingleBlank, framing::Fault::SingleBlank, nullptr},
     {Drop::TooShort, framing::Fault::TooShort, nullptr},
     {Drop::BadLengthChecksum, framing::Fault::BadLengthChecksum, nullptr},
     {Drop::LengthMismatch, framing::Fault::LengthMismatch, nullptr},

@@ -16,7 +16,9 @@ namespace zel {
 enum class Drop : unsigned {
   NoReply,            // no frame within the reply time
   Gap,                // a started frame went quiet for the gap time
-  BadCharacter,       // a character that is not uppercase hex inside a frame
+  BadCharacter,       // a character that is neither uppercase hex nor a blank inside a frame
+  BlankOutsideInfo,   // a blank where INFO's blank fill cannot stand
+  SingleBlank,        // an INFO byte of one blank and one hex digit
   TooShort,           // fewer characters than the fixed fields
   BadLengthChecksum,  // LCHKSUM does not match LENID
   LengthMismatch,     // LENID does not match the INFO received

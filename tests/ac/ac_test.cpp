@@ -258,50 +258,73 @@ TEST_F(AcTest, ReplyParts) {
        {"PMBusPowerAC:ProcotolError 7 read 40_41 p is 200 not 0", over41 + "818 - 30"},
        "a:1 b:2 c:3 f:4\n",
        [](const RVT2600AC& u) { EXPECT_EQ(u.record.ia, 0.0f); }},
-      {"analog, channel count changed",
+      {"analog, more channels than fixed: the site's new structure",
        2,
        &Base::parse40_41,
        Analog(3),
        -1,
-       -1,
-       {},
-       "",
+       64,
+       {"PMBusPowerAC:ProcotolError 7 read 40_41 channel_count changed 2 -> 3"},
+       "a:220 b:221 c:222 f:50\na:221 b:222 c:223 f:51\na:222 b:223 c:224 f:52\n",
        [](const RVT2600AC& u) {
-         EXPECT_EQ(u.record.channel_count, 2);
-         ASSERT_EQ(u.channels.size(), 2u);
-         EXPECT_FLOAT_EQ(u.channels[0].a, 220.0f);
+         EXPECT_EQ(u.record.channel_count, 3);
+         ASSERT_EQ(u.channels.size(), 3u);
+         EXPECT_FLOAT_EQ(u.channels[2].a, 222.0f);
+         EXPECT_FLOAT_EQ(u.record.ic, 12.0f);
        }},
       {"analog, fewer channels than fixed",
        2,
        &Base::parse40_41,
-       Analog(1),
+       Part().u8(1).f(1).f(2).f(3).f(4).u8(0).f(6).f(7).f(8),
        -1,
-       -1,
-       {},
-       "",
+       30,
+       {"PMBusPowerAC:ProcotolError 7 read 40_41 channel_count changed 2 -> 1"},
+       "a:1 b:2 c:3 f:4\n",
        [](const RVT2600AC& u) {
-         EXPECT_EQ(u.record.channel_count, 2);
-         ASSERT_EQ(u.channels.size(), 2u);
-         EXPECT_FLOAT_EQ(u.channels[0].a, 220.0f);
-         EXPECT_FLOAT_EQ(u.channels[1].a, 221.0f);
-         EXPECT_FLOAT_EQ(u.record.ia, 10.0f);
+         EXPECT_EQ(u.record.channel_count, 1);
+         ASSERT_EQ(u.channels.size(), 1u);
+         EXPECT_FLOAT_EQ(u.channels[0].a, 1.0f);
+         EXPECT_FLOAT_EQ(u.record.ia, 6.0f);
        }},
       {"analog, fewer channels than a cache image fixed",
        2,
        &Base::parse40_41,
        Part().u8(1).f(1).f(2).f(3).f(4).u8(0).f(6).f(7).f(8),
        -1,
-       -1,
-       {},
-       "",
+       30,
+       {"PMBusPowerAC:ProcotolError 7 read 40_41 channel_count changed 2 -> 1"},
+       "a:1 b:2 c:3 f:4\n",
        [](const RVT2600AC& u) {
-         EXPECT_EQ(u.record.channel_count, 2);
-         ASSERT_EQ(u.channels.size(), 2u);
-         EXPECT_FLOAT_EQ(u.channels[0].a, 100.0f);
-         EXPECT_FLOAT_EQ(u.channels[1].a, 200.0f);
-         EXPECT_FLOAT_EQ(u.record.ia, 5.0f);
+         EXPECT_EQ(u.record.channel_count, 1);
+         ASSERT_EQ(u.channels.size(), 1u);
+         EXPECT_FLOAT_EQ(u.channels[0].a, 1.0f);
+         EXPECT_FLOAT_EQ(u.record.ia, 6.0f);
        },
        true},
+      {"analog, changed count cut short: the new count stands",
+       2,
+       &Base::parse40_41,
+       Analog(3),
+       63,
+       -1,
+       {"PMBusPowerAC:ProcotolError 7 read 40_41 channel_count changed 2 -> 3", over41 + "64 - 63"},
+       "a:220 b:221 c:222 f:50\na:221 b:222 c:223 f:51\na:222 b:223 c:224 f:52\n",
+       [](const RVT2600AC& u) {
+         EXPECT_EQ(u.record.channel_count, 3);
+         EXPECT_EQ(u.channels.size(), 3u);
+       }},
+      {"analog, no channels any more",
+       2,
+       &Base::parse40_41,
+       Analog(0),
+       -1,
+       13,
+       {"PMBusPowerAC:ProcotolError 7 read 40_41 channel_count changed 2 -> 0"},
+       "",
+       [](const RVT2600AC& u) {
+         EXPECT_EQ(u.record.channel_count, 0);
+         EXPECT_TRUE(u.channels.empty());
+       }},
       {"analog, same count again",
        2,
        &Base::parse40_41,
@@ -521,12 +544,15 @@ TEST_F(AcTest, CacheImages) {
   EXPECT_TRUE(exact->channels.empty());
   EXPECT_EQ(Query(*exact, "ia"), "数据未就绪");
 
-  // One byte short: refused, yet the head's count stands for the parsers.
+  // One byte short: refused, yet the head's count stands for the parsers, so that a reply of
+  // another count is a change of it.
   auto shortImage = MakeUnit();
   EXPECT_FALSE(shortImage->LoadFromCache(image.data(), 91));
   EXPECT_EQ(Query(*shortImage, "ia"), "数据未就绪");
   EXPECT_EQ(shortImage->channels.size(), 2u);
-  EXPECT_EQ(Feed(*shortImage, &Base::parse40_41, Analog(3)), -1);
+  EXPECT_EQ(FeedAnalog(*shortImage, 3), 64);
+  EXPECT_EQ(Logs(), std::vector<std::string>{
+                        "PMBusPowerAC:ProcotolError 7 read 40_41 channel_count changed 2 -> 3"});
 
   auto good = MakeUnit();
   EXPECT_TRUE(good->LoadFromCache(std::string(image.begin(), image.end())));  // slot 1
@@ -703,6 +729,97 @@ TEST_F(AcTest, ImageFollowsTheChannelCount) {
   EXPECT_EQ(std::vector<unsigned char>(image.begin() + 32, image.end()),
             std::vector<unsigned char>(cached.begin() + 32, cached.end()));
   EXPECT_EQ(LastRules().size(), 20u);
+}
+
+// Inputs added and removed at the site: 2, then 1, then 3 channels. Each change is logged once,
+// in the round it comes in; the round completes with an image, rules and lookups of the new
+// count. A cache image of another count after that is taken as before, and the next reply's
+// count is a change against it.
+TEST_F(AcTest, ChannelCountChangesAcrossRounds) {
+  const std::string changed = "PMBusPowerAC:ProcotolError 7 read 40_41 channel_count changed ";
+  struct Round {
+    int channels;
+    std::vector<std::string> logs;
+  } rounds[] = {
+      {2, {}}, {2, {}}, {1, {changed + "2 -> 1"}}, {1, {}}, {3, {changed + "1 -> 3"}}, {3, {}},
+  };
+  auto unit = MakeUnit();
+  for (const Round& r : rounds) {
+    SCOPED_TRACE(&r - rounds + 1);
+    const size_t n = static_cast<size_t>(r.channels);
+    bench.controller->ClearJournal();
+    ASSERT_EQ(FeedAnalog(*unit, r.channels), static_cast<int>(13 + 17 * n));
+    // The last channel's frequency is high.
+    Part alarm = Alarm(r.channels, {0, 0, 0, 0}, {0, 0, 0});
+    alarm.bytes[1 + 14 * (n - 1) + 3] = 2;
+    ASSERT_EQ(Feed(*unit, &Base::parse40_44, alarm), static_cast<int>(4 + 14 * n));
+    unit->RoundDone();
+    EXPECT_EQ(Logs(), r.logs);
+
+    const std::vector<unsigned char> image = LastImage();
+    ASSERT_EQ(image.size(), 32 + 30 * n);
+    EXPECT_EQ(unit->image_size, image.size());
+    EXPECT_EQ(image[16], r.channels);
+    tele_c_rvt2600_ac_channel last{};
+    std::memcpy(&last, image.data() + 32 + 30 * (n - 1), sizeof last);
+    EXPECT_FLOAT_EQ(last.a, 220.0f + r.channels - 1);
+    EXPECT_EQ(last.f_alert, 2);
+    EXPECT_EQ(bench.controller->Journal(zel::Event::Kind::History).back().bytes, image);
+
+    const std::vector<rule_value> rules = LastRules();
+    ASSERT_EQ(rules.size(), 11 * n + 9);
+    const rule_value& high = rules[11 * (n - 1) + 7];
+    EXPECT_EQ(high.id, "AC_7");
+    EXPECT_EQ(high.text, "交流屏" + std::to_string(n) + "频率");
+    EXPECT_TRUE(high.active);
+    EXPECT_EQ(
+        std::count_if(rules.begin(), rules.end(), [](const rule_value& x) { return x.active; }), 1);
+    EXPECT_EQ(rules.back().seq, 11 * n + 9);
+
+    float value = 0;
+    EXPECT_EQ(Query(*unit, "channel_" + std::to_string(n - 1) + "_a", &value), "");
+    EXPECT_FLOAT_EQ(value, 220.0f + r.channels - 1);
+    EXPECT_EQ(Query(*unit, "channel_" + std::to_string(n) + "_a"), "通道参数越界");
+    Advance(2);
+  }
+
+  bench.controller->ClearJournal();
+  const std::vector<unsigned char> cached = CacheImage(2);
+  ASSERT_TRUE(unit->LoadFromCache(cached.data(), static_cast<int>(cached.size())));
+  EXPECT_EQ(Query(*unit, "channel_2_a"), "通道参数越界");
+  unit->RoundDone();
+  EXPECT_EQ(LastImage().size(), 92u);
+  EXPECT_EQ(LastRules().size(), 31u);
+  ASSERT_EQ(FeedAnalog(*unit, 3), 64);
+  unit->RoundDone();
+  EXPECT_EQ(LastImage().size(), 122u);
+  EXPECT_EQ(Logs(), std::vector<std::string>{changed + "2 -> 3"});
+}
+
+// A first reply that ran past its length still left its count in the record; the next sound
+// reply is read by its own count, and the round completes.
+TEST_F(AcTest, AFirstReplyRefusedForItsLengthDoesNotDecideHowTheNextIsRead) {
+  auto unit = MakeUnit();
+  const Part two = Analog(2);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(Feed(*unit, &Base::parse40_41, Part{{two.bytes.begin(), two.bytes.begin() + 20}}), -1);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(unit->record.channel_count, 2);
+
+  const Part one = Part().u8(1).f(231).f(232).f(233).f(50).u8(0).f(7).f(8).f(9);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(Feed(*unit, &Base::parse40_41, one), 30);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "a:231 b:232 c:233 f:50\n");
+  EXPECT_EQ(Logs(), (std::vector<std::string>{
+                        "PMBusPowerAC:ProcotolError 7 read 40_41 read overflow 22 - 20",
+                        "PMBusPowerAC:ProcotolError 7 read 40_41 channel_count changed 2 -> 1"}));
+  unit->RoundDone();
+  EXPECT_EQ(LastImage().size(), 62u);
+  float value = 0;
+  EXPECT_EQ(Query(*unit, "channel_0_c", &value), "");
+  EXPECT_FLOAT_EQ(value, 233.0f);
+  EXPECT_EQ(Query(*unit, "ic", &value), "");
+  EXPECT_FLOAT_EQ(value, 9.0f);
 }
 
 TEST_F(AcTest, MovementVerdictComparesVoltagesWithThePreviousImage) {

@@ -158,22 +158,14 @@ TEST_F(RcTest, AnalogReply) {
       " 00000040 04 00004040 00004040 00004040 00004040"
       " 00004040 02 00000040 00000040"
       " 0000803F 04 0000803F 0000803F 0000803F 0000803F";
-  // A module unlike every stored one, so that a module it overwrote would show.
+  // A module unlike every stored one, so that a module it overwrote shows.
   const std::string module = " 0000E040 04 0000C040 0000C040 0000C040 0000C040";
   const std::string oldModule2 = "00004040 00002041 00000000 00000000";
-  auto knownKept = [&](const RVT2600RC& u) {
-    EXPECT_EQ(u.record.module_count, 3);
-    ASSERT_EQ(u.channels.size(), 3u);
-    EXPECT_EQ(Hex(u.record.group_analog), "00004042");
-    EXPECT_EQ(Hex(u.channels[0].analog), "0000803F");
-    EXPECT_EQ(Hex(u.channels[0].user_analog), Norm("00002041 0000803F 00000040 00000000"));
-    EXPECT_EQ(Hex(u.channels[1].analog), "FFFFFFFF");
-    EXPECT_EQ(Hex(u.channels[1].user_analog), Norm(oldModule2));
-    EXPECT_EQ(Hex(u.channels[2].analog), "00000040");
-    EXPECT_EQ(Hex(u.channels[2].user_analog), Norm(Repeat("00000040", 4)));
-  };
   const char* countLog =
       "PMBusPowerRC<TeleRC,TeleRCChannel,RT_RC>:ProcotolError 7 read 41_41 p is 2 not 4";
+  const std::string changed =
+      "PMBusPowerRC<TeleRC,TeleRCChannel,RT_RC>:ProcotolError 7 read 41_41 channel_count "
+      "changed ";
   Run(&RVT2600RC::parse41_41,
       {
           {"three modules",
@@ -216,20 +208,43 @@ TEST_F(RcTest, AnalogReply) {
              EXPECT_EQ(Hex(u.channels[1].analog), "00004040");
              EXPECT_EQ(Hex(u.channels[2].analog), "00000040");
            }},
-          {"fewer modules than known",
+          {"fewer modules than known: the group's new structure",
            kKnown,
            "00 00004042 02" + module + module,
            -1,
-           -1,
-           {},
-           knownKept},
+           48,
+           {changed + "3 -> 2"},
+           [](const RVT2600RC& u) {
+             EXPECT_EQ(u.record.module_count, 2);
+             ASSERT_EQ(u.channels.size(), 2u);
+             EXPECT_EQ(Hex(u.record.group_analog), "00004042");
+             EXPECT_EQ(Hex(u.channels[1].analog), "0000E040");
+             EXPECT_EQ(Hex(u.channels[1].user_analog), Norm(Repeat("0000C040", 4)));
+             EXPECT_EQ(Hex(u.channels[1].state), "040506");  // until the next switch reply
+           }},
           {"more modules than known",
            kKnown,
            "00 00004042 04" + Repeat(module, 4),
            -1,
+           90,
+           {changed + "3 -> 4"},
+           [](const RVT2600RC& u) {
+             EXPECT_EQ(u.record.module_count, 4);
+             ASSERT_EQ(u.channels.size(), 4u);
+             EXPECT_EQ(Hex(u.channels[0].analog), "0000E040");
+             EXPECT_EQ(Hex(u.channels[3].analog), "0000E040");
+             EXPECT_EQ(Hex(u.channels[0].state), "010203");
+             EXPECT_EQ(Hex(u.channels[3].state), "000000");  // a new module starts zero
+             EXPECT_EQ(u.channels[3].fault, 0);
+           }},
+          {"more modules than known, cut short",
+           kKnown,
+           "00 00004042 04" + Repeat(module, 4),
+           80,
            -1,
-           {},
-           knownKept},
+           {changed + "3 -> 4",
+            "PMBusPowerAC:ProcotolError 7 read 41_41 in channel overflow 82 - 80"},
+           [](const RVT2600RC& u) { EXPECT_EQ(u.channels.size(), 4u); }},
           {"no modules",
            {},
            "00 00004842 00",
@@ -594,6 +609,85 @@ TEST_F(RcTest, ImageFitsACacheLoadWithAnotherModuleCount) {
   EXPECT_EQ(bench.controller->Journal(zel::Event::Kind::Rules)[1].rules.size(), 1u);
 }
 
+// The replies of a group of n modules: module k's analog value is k + 1, and the last module
+// is faulty.
+std::string Modules41_41(int n) {
+  std::string out = "00 00004842 " + zel::ToHex(Bytes{static_cast<unsigned char>(n)});
+  for (int k = 0; k < n; ++k) {
+    const float analog = static_cast<float>(k + 1);
+    out += " " + zel::ToHex(reinterpret_cast<const unsigned char*>(&analog), 4) + " 04" +
+           Repeat(" 00000000", 4);
+  }
+  return out;
+}
+std::string Modules41_44(int n) {
+  std::string out = "00 " + zel::ToHex(Bytes{static_cast<unsigned char>(n)});
+  for (int k = 0; k < n; ++k) out += k + 1 == n ? " 01 04 00000000" : " 00 04 00000000";
+  return out;
+}
+
+// Modules pulled out and put in (they are hot-swapped): 4, then 3, then 5. Each change is
+// logged once, in the round it comes in; the round's switch and alarm replies of the new count
+// are taken, and the image and the module rules follow the count. A cache image of another count
+// after that is taken as before, and the next reply's count is a change against it.
+TEST_F(RcTest, ModuleCountChangesAcrossRounds) {
+  const std::string changed =
+      "PMBusPowerRC<TeleRC,TeleRCChannel,RT_RC>:ProcotolError 7 read 41_41 channel_count "
+      "changed ";
+  struct Round {
+    int modules;
+    std::vector<std::string> logs;
+  } rounds[] = {
+      {4, {}}, {3, {changed + "4 -> 3"}}, {3, {}}, {5, {changed + "3 -> 5"}}, {5, {}},
+  };
+  for (const Round& r : rounds) {
+    SCOPED_TRACE(&r - rounds + 1);
+    const size_t n = static_cast<size_t>(r.modules);
+    bench.controller->ClearJournal();
+    ASSERT_EQ(Feed(*unit, &RVT2600RC::parse41_41, Modules41_41(r.modules)),
+              static_cast<int>(6 + 21 * n));
+    const std::string switches = "00 " + zel::ToHex(Bytes{static_cast<unsigned char>(n)}) +
+                                 Repeat(" 000000 01 00", r.modules);
+    ASSERT_EQ(Feed(*unit, &RVT2600RC::parse41_43, switches), static_cast<int>(2 + 5 * n));
+    ASSERT_EQ(Feed(*unit, &RVT2600RC::parse41_44, Modules41_44(r.modules)),
+              static_cast<int>(2 + 6 * n));
+    unit->RoundDone();
+    EXPECT_EQ(Logs(), r.logs);
+
+    const Bytes image = Published(0);
+    ASSERT_EQ(image.size(), 65 + 32 * n);
+    EXPECT_EQ(unit->image_size, image.size());
+    EXPECT_EQ(image[57], r.modules);
+    const float lastAnalog = static_cast<float>(r.modules);
+    EXPECT_EQ(Hex(image, 65 + 32 * (n - 1), 4),
+              zel::ToHex(reinterpret_cast<const unsigned char*>(&lastAnalog), 4));
+    EXPECT_EQ(image[65 + 32 * (n - 1) + 26], 1);  // the last module's fault
+    EXPECT_EQ(bench.controller->Journal(zel::Event::Kind::History).back().bytes, image);
+
+    const auto batches = bench.controller->Journal(zel::Event::Kind::Rules);
+    ASSERT_EQ(batches.size(), 1u);
+    ASSERT_EQ(batches[0].rules.size(), n);
+    for (size_t k = 0; k < n; ++k) {
+      EXPECT_EQ(batches[0].rules[k].text, ModuleText(k + 1));
+      EXPECT_EQ(batches[0].rules[k].seq, k + 1);
+      EXPECT_EQ(batches[0].rules[k].active, k + 1 == n);
+    }
+    Advance(2);
+  }
+
+  bench.controller->ClearJournal();
+  testing::internal::CaptureStdout();
+  const Bytes cached = CacheImage(3, 96);
+  ASSERT_TRUE(unit->LoadFromCache(cached.data(), static_cast<int>(cached.size())));
+  testing::internal::GetCapturedStdout();
+  unit->RoundDone();
+  EXPECT_EQ(Published(0).size(), 161u);
+  ASSERT_EQ(Feed(*unit, &RVT2600RC::parse41_41, Modules41_41(5)), 111);
+  unit->RoundDone();
+  EXPECT_EQ(Published(1).size(), 225u);
+  EXPECT_EQ(Logs(), std::vector<std::string>{changed + "3 -> 5"});
+}
+
 TEST_F(RcTest, QueriesAreNeverAnswered) {
   auto query = [&] { unit->Get_Value(0, "group_analog"); };
   EXPECT_EQ(rvt_test::OutOfRangeText(query), "数据未就绪");
@@ -677,13 +771,14 @@ TEST_F(RcTest, CacheLoadFixesTheModuleCount) {
 
   EXPECT_EQ(Feed(*unit, &RVT2600RC::parse41_41, k41_41), 69);
   EXPECT_EQ(Hex(unit->channels[1].analog), "FFFFFFFF");
+  // Another count against the cached one is a change; messages name the unit by its own data
+  // id, not by the one the image brought.
   EXPECT_EQ(Feed(*unit, &RVT2600RC::parse41_41,
                  "00 00004842 02" + Repeat(" 0000803F 04 00000000 00000000 00000000 00000000", 2)),
-            -1);
-  // Messages name the unit by its own data id, not by the one the image brought.
-  EXPECT_EQ(Feed(*unit, &RVT2600RC::parse41_41, k41_41, 68), -1);
-  EXPECT_EQ(Logs(), std::vector<std::string>{
-                        "PMBusPowerAC:ProcotolError 7 read 41_41 in channel overflow 69 - 68"});
+            48);
+  EXPECT_EQ(Logs(), std::vector<std::string>{"PMBusPowerRC<TeleRC,TeleRCChannel,RT_RC>:"
+                                             "ProcotolError 7 read 41_41 channel_count changed "
+                                             "3 -> 2"});
   EXPECT_EQ(unit->record.data_id, 99u);
 }
 

@@ -317,8 +317,10 @@ TEST_F(SimEndToEnd, EachFaultGivesItsLogLineAndTheRoundCompletesOnceItIsGone) {
        "PMBusPower:ProcotolError 100 read dc_number is 3, configured dc_number is 1"},
       {R"({"step": "40_41", "kind": "count", "field": "ac/0/channels/0/p", "value": 2})",
        "PMBusPowerAC:ProcotolError 101 read 40_41 p is 2 not 0"},
+      // A count of more modules than the reply holds: taken as a change, then too short.
       {R"({"step": "41_41", "kind": "count", "field": "rc/modules", "value": 7})",
-       "PMBusPower:ProcotolError 100 parse p41_41 overflow memory boundary"},
+       "PMBusPowerRC<TeleRC,TeleRCChannel,RT_RC>:ProcotolError 100 read 41_41 channel_count "
+       "changed 6 -> 7"},
       {R"({"step": "42_41", "kind": "count", "field": "dc/0/p", "value": 4})",
        "PMBusPowerDC<TeleDC, RT_DC>:ProcotolError 102 read p_count is 4, support user_p max is 3"},
       {R"({"step": "40_46", "kind": "cut"})",
@@ -367,6 +369,53 @@ TEST_F(SimEndToEnd, NotAvailableMarkersReadAsTheirSubstitutes) {
   EXPECT_EQ(Value(kAc, "ia"), -0.1f);
   EXPECT_EQ(Value(kAc, "channel_1_f"), 0.0f);
   EXPECT_EQ(Value(kAc, "ib"), AsFloat(site["ac"][0]["ib"]));
+}
+
+// A site as a real power system runs it: two values not available, written as blank fill, and
+// a rectifier module pulled out in round 3 and put back in round 5 (module 6, in fault, moves
+// up to place 5 meanwhile). Every round completes; each change of the count is logged once, in
+// its round, and the image and the module rules follow the count.
+TEST_F(SimEndToEnd, BlankFillAndAModulePulledOutAndPutBack) {
+  Json::Value site = DefaultSite(R"([
+    {"round": 3, "set": {"rc/modules": [{"analog": 19.8}, {"analog": 20.1}, {"analog": 20.0},
+                                        {"analog": 20.3}, {"analog": 19.9, "fault": 1}]}},
+    {"round": 5, "set": {"rc/modules": [{"analog": 19.8}, {"analog": 20.1}, {"analog": 20.0},
+                                        {"analog": 19.6}, {"analog": 20.3},
+                                        {"analog": 19.9, "fault": 1}]}}])");
+  site["rc"]["modules"][5]["fault"] = 1;
+  site["blank_fill"] = true;
+  site["ac"][0]["ib"] = "na";                      // blank fill as the site writes it
+  site["ac"][0]["channels"][1]["b"] = "na:blank";  // blank fill for this value
+  ASSERT_NO_FATAL_FAILURE(Start(ScenarioOf(site)));
+  const std::string changed =
+      "PMBusPowerRC<TeleRC,TeleRCChannel,RT_RC>:ProcotolError 100 read 41_41 channel_count "
+      "changed ";
+  struct Round {
+    size_t modules;
+    std::vector<std::string> logs;
+  } rounds[] = {{6, {}}, {6, {}}, {5, {changed + "6 -> 5"}}, {5, {}}, {6, {changed + "5 -> 6"}},
+                {6, {}}};
+  for (const Round& r : rounds) {
+    SCOPED_TRACE(&r - rounds + 1);
+    controller->ClearJournal();
+    ASSERT_NO_FATAL_FAILURE(RunRounds(1));
+    EXPECT_EQ(LogLines(), r.logs);
+    EXPECT_EQ(zel::Line(*dev).counters.Failures(), 0u);
+
+    std::vector<size_t> rcImages;
+    for (const auto& e : Events(zel::Event::Kind::Publish))
+      if (e.dataType == 5107) rcImages.push_back(e.bytes.size());
+    EXPECT_EQ(rcImages, std::vector<size_t>{65 + 32 * r.modules});
+    EXPECT_EQ(ActiveRules(), (std::vector<std::tuple<unsigned, std::string, unsigned, std::string>>{
+                                 {kRoot, "RC_0", static_cast<unsigned>(r.modules),
+                                  "模块" + std::to_string(r.modules) + "整流模块故障告警"}}));
+
+    EXPECT_EQ(Value(kAc, "ib"), -0.1f);
+    EXPECT_EQ(Value(kAc, "channel_1_b"), 0.0f);
+    EXPECT_EQ(Value(kAc, "ia"), AsFloat(site["ac"][0]["ia"]));
+    EXPECT_EQ(Value(kAc, "channel_1_a"), AsFloat(site["ac"][0]["channels"][1]["a"]));
+    EXPECT_EQ(Value(kDc, "v"), AsFloat(site["dc"][0]["v"]));
+  }
 }
 
 TEST_F(SimEndToEnd, RestartWithHistoryAnswersFromTheCacheBeforeAnyRequest) {

@@ -141,6 +141,73 @@ std::string WithFault(const std::string& fault) {
   return std::string(R"({"ac": [{"channels": [{"a": 230.0}]}], "faults": [)") + fault + "]}";
 }
 
+// Values not available go on the line as blank fill where the value or the site says so: eight
+// blanks in place of the hex digits, counted in LENGTH and summed in CHKSUM as sent, read by the
+// master as 20 20 20 20. Other markers and raw values stay hex digits.
+TEST(SimLine, BlankFillPerValueAndPerSite) {
+  const std::string site =
+      R"("ac": [{"channels": [{"a": "na:blank", "b": 2.0, "c": "na", "f": "na:FF"}],
+                                      "ia": "na", "ib": 1.0, "ic": "raw:20202020"}])";
+  struct Case {
+    const char* what;
+    std::string scenario;
+    const char* info;  // as written on the line, '.' for a blank
+  } cases[] = {
+      // FL UC N  a        b        c        f        p  ia       ib       ic
+      {"per value", "{" + site + "}",
+       "11 01 01 ........ 00000040 20202020 FFFFFFFF 00 20202020 0000803F 20202020"},
+      {"per site", R"({"blank_fill": true, )" + site + "}",
+       "11 01 01 ........ 00000040 ........ FFFFFFFF 00 ........ 0000803F 20202020"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Line line(c.scenario);
+    line.Ask(0x40, 0x51);
+    const sim::Output out = line.Ask(0x40, 0x41);
+    std::string wire;
+    for (const std::string& piece : out.pieces) wire += piece;
+    std::string info = Packed(c.info);
+    std::replace(info.begin(), info.end(), '.', ' ');
+    ASSERT_GT(wire.size(), 13 + info.size());
+    EXPECT_EQ(wire.substr(13, info.size()), info);
+    Frame f;
+    ASSERT_EQ(line.Decode(out, f), Receiver::Status::Frame) << framing::FaultText(line.fault());
+    std::string bytes = Packed(c.info);
+    for (size_t k = 0; k < bytes.size(); ++k)
+      if (bytes[k] == '.') bytes.replace(k, 8, "20202020");
+    EXPECT_EQ(Hex(f.info), bytes);
+  }
+}
+
+// A unit's count changed from a round on through the scenario's changes: a module pulled out in
+// round 3 and put back in round 5. The automatic change flags ask for the state replies of the
+// round in which the count changes.
+TEST(SimScenario, ChangesSetAModuleCountFromARound) {
+  Line line(R"({"rc": {"modules": [{"analog": 1}, {"analog": 2}, {"analog": 3}, {"analog": 4}]},
+                "changes": [{"round": 3, "set": {"rc/modules": [{"analog": 1}, {"analog": 2},
+                                                                {"analog": 4}]}},
+                            {"round": 5, "set": {"rc/modules": [{"analog": 1}, {"analog": 2},
+                                                                {"analog": 3}, {"analog": 4}]}}]})");
+  struct Round {
+    uint8_t modules;
+    uint8_t flags;
+  } rounds[] = {{4, 0x11}, {4, 0x00}, {3, 0x11}, {3, 0x00}, {4, 0x11}, {4, 0x00}};
+  for (const Round& r : rounds) {
+    SCOPED_TRACE(&r - rounds + 1);
+    Frame analog, switches, alarms;
+    ASSERT_EQ(line.Decode(line.Ask(0x41, 0x41), analog), Receiver::Status::Frame);
+    ASSERT_EQ(line.Decode(line.Ask(0x41, 0x43), switches), Receiver::Status::Frame);
+    ASSERT_EQ(line.Decode(line.Ask(0x41, 0x44), alarms), Receiver::Status::Frame);
+    EXPECT_EQ(line.responder().Round(), static_cast<unsigned>(&r - rounds + 1));
+    // FL group(4) n | FL n | FL n
+    EXPECT_EQ(analog.info[0], r.flags);
+    EXPECT_EQ(analog.info[5], r.modules);
+    EXPECT_EQ(analog.info.size(), 6u + 21 * r.modules);
+    EXPECT_EQ(switches.info[1], r.modules);
+    EXPECT_EQ(alarms.info[1], r.modules);
+  }
+}
+
 TEST(SimFaults, EachKindDoesTheDamageItClaimsOnceThenTheRetryIsSound) {
   Line healthyLine(WithFault(""));
   healthyLine.Ask(0x40, 0x51);

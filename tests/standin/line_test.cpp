@@ -137,6 +137,18 @@ TEST_F(LineTest, AGoodReplyIsDecodedIntoTheReplyRecord) {
   for (char b : Frame(0x01, 0x42, 0x00, {0xAB})) Feed(std::string(1, b));
   ASSERT_EQ(device->replies.size(), 1u);
   EXPECT_EQ(device->replies[0].cid1, 0x42);
+  // Blank fill, as a power system sent it (public capture): each pair of blanks reaches the
+  // device as 20, a float of them as the not-available marker.
+  device->replies.clear();
+  Request();
+  Feed(
+      "~20014000A0600002B91EC343FCA3C34318DCC243E2E6474200DB42853FDB42053F79AEB13E        "
+      "00CB96D142                EA9D\r");
+  ASSERT_EQ(device->replies.size(), 1u);
+  EXPECT_EQ(device->replies[0].length, 96u);
+  EXPECT_EQ(std::vector<unsigned char>(device->replies[0].info.begin() + 30,
+                                       device->replies[0].info.begin() + 36),
+            (std::vector<unsigned char>{0x3E, 0x20, 0x20, 0x20, 0x20, 0x00}));
   EXPECT_EQ(Counters().Failures(), 0u);
   EXPECT_TRUE(Logs().empty());
 }
@@ -167,6 +179,10 @@ TEST_F(LineTest, DroppedRepliesGoToTheErrorPath) {
        "zelhost: reply to 40 41 dropped: frame too short", "dropped: frame too short"},
       {"LENID longer than INFO", "~20014000C00401FD35\r", Drop::LengthMismatch,
        "zelhost: reply to 40 41 dropped: LENID does not match INFO", "dropped: LENID"},
+      {"blank in ADR", "~20 1" + good.substr(5), Drop::BlankOutsideInfo,
+       "zelhost: reply to 40 41 dropped: blank outside INFO", "dropped: blank outside INFO"},
+      {"single blank in INFO", good.substr(0, 14) + " " + good.substr(15), Drop::SingleBlank,
+       "zelhost: reply to 40 41 dropped: single blank in INFO", "dropped: single blank in INFO"},
   };
   for (const Case& c : cases) {
     Fresh();  // the log shows the first failures of a line

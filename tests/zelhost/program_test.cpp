@@ -300,6 +300,39 @@ TEST_F(ZelhostTest, TheSummaryShowsEveryUnitAndCountsProtocolErrors) {
   EXPECT_TRUE(has("  faults: none")) << ReadFile(dir + "stdout");
 }
 
+TEST_F(ZelhostTest, TheSummaryShowsAModuleCountChangeAsAProtocolError) {
+  // The fixture, with its second round's rectifier analog reply reporting one module of the two.
+  const std::string twoModules =
+      "41 00000056420266669E410400000000000000000000000000000000CDCCA04104000000000000000000000000"
+      "00000000";
+  std::vector<std::string> replies = FixtureReplies();
+  const auto at = std::find(replies.begin(), replies.end(), twoModules);
+  ASSERT_NE(at, replies.end());
+  *at = "41 00000056420166669E410400000000000000000000000000000000";
+  std::string text;
+  for (const std::string& l : replies) text += l + "\n";
+  WriteFile(dir + "replay.txt", text);
+  const Result r = Zelhost("--config '" + Config() + "' --replay '" + dir + "replay.txt'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("[1] PMBusPowerRC<TeleRC,TeleRCChannel,RT_RC>:ProcotolError 1 read 41_41 "
+                       "channel_count changed 2 -> 1\n"),
+            std::string::npos)
+      << r.err;
+  const std::vector<std::string> out = FileLines(dir + "stdout");
+  std::vector<std::string> rc, faults;
+  for (const std::string& line : out) {
+    if (line.rfind("  rvt2600-rc 1:", 0) == 0) rc.push_back(line);
+    if (line.rfind("  faults:", 0) == 0) faults.push_back(line);
+  }
+  EXPECT_EQ(rc,
+            (std::vector<std::string>{"  rvt2600-rc 1: group 53.5, modules 19.8 20.1, fault none",
+                                      "  rvt2600-rc 1: group 53.5, modules 19.8, fault none"}))
+      << ReadFile(dir + "stdout");
+  EXPECT_EQ(faults, (std::vector<std::string>{"  faults: none",
+                                              "  faults: \"read 41_41 channel_count changed\" 1"}))
+      << ReadFile(dir + "stdout");
+}
+
 TEST_F(ZelhostTest, MistakesGiveOneLineAndAFailingStatus) {
   // A missing port is waited for; one that exists and can never be a serial line is not.
   WriteFile(dir + "plain.txt", "");

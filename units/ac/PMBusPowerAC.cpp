@@ -52,7 +52,11 @@ int PMBusPowerAC<TeleAC, TeleACChannel, RT_AC>::parse40_41(const unsigned char* 
     record.channel_count = n;
     channels.assign(n, TeleACChannel{});
   } else if (n != record.channel_count) {
-    return -1;  // the first reply (or the cache) fixed the channel count
+    // An input added or removed at the site: its new structure, from this reply on.
+    InfoLog("PMBusPowerAC:ProcotolError {} read 40_41 channel_count changed {} -> {}", DataId(),
+            static_cast<unsigned>(record.channel_count), static_cast<unsigned>(n));
+    record.channel_count = n;
+    channels.resize(n);
   }
   for (TeleACChannel& ch : channels)
     if (!ReadAnalogChannel(r, ch)) return Finish(r, kOverflow);

@@ -13,6 +13,9 @@ const char kInChannel41_41[] =
     "PMBusPowerAC:ProcotolError {} read 41_41 in channel overflow {} - {}";
 const char kCount41_41[] =
     "PMBusPowerRC<TeleRC,TeleRCChannel,RT_RC>:ProcotolError {} read 41_41 p is {} not {}";
+const char kModules41_41[] =
+    "PMBusPowerRC<TeleRC,TeleRCChannel,RT_RC>:ProcotolError {} read 41_41 channel_count changed "
+    "{} -> {}";
 const char kOverflow41_43[] = "PMBusPowerAC:ProcotolError {} read 41_43 read overflow {} - {}";
 const char kCount41_43[] =
     "PMBusPowerRC<TeleRC,TeleRCChannel,RT_RC>:ProcotolError {} read 41_43 p is {}, not {}";
@@ -113,7 +116,10 @@ int PMBusPowerRC<TeleRC, TeleRCChannel, RT_RC>::parse41_41(const unsigned char* 
     record.module_count = n;
     channels.resize(n);
   } else if (n != record.module_count) {
-    return -1;  // the module count is fixed once known
+    // A module pulled out or added (they are hot-swapped): the group's new structure.
+    InfoLog(kModules41_41, DataId(), unsigned{record.module_count}, unsigned{n});
+    record.module_count = n;
+    channels.resize(n);
   }
   for (TeleRCChannel& ch : channels) {
     if (!(r.f32(ch.analog) && r.u8(ch.user_analog_count))) break;
