@@ -10,7 +10,7 @@ set -euo pipefail
 native=(cmake ninja-build g++ clang-14 libclang-rt-14-dev libclang-common-14-dev llvm-14
         pkg-config libboost-dev libboost-date-time-dev libjsoncpp-dev libfmt-dev
         libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libsqlite3-dev
-        binutils valgrind dpkg-dev)
+        binutils valgrind dpkg-dev file)
 mipsel=(g++-mipsel-linux-gnu binutils-mipsel-linux-gnu qemu-user libc6:mipsel libatomic1:mipsel
         libjsoncpp-dev:mipsel libgtest-dev:mipsel libgmock-dev:mipsel libfmt-dev:mipsel)
 browser=(chromium fonts-wqy-microhei)
