@@ -8,7 +8,8 @@
 # the clone) and made again when missing or older than a week; each run works on a copy of it,
 # so every run starts from the same fresh root. Downloaded packages are kept there too, so that
 # the step costs the installs, the builds and the tests, not the downloads. The Debian mirror is
-# the one this machine's own apt sources name.
+# the one this machine's own apt sources name; the root's apt sources are debootstrap's own (the
+# release, main), as on a fresh install that has not taken updates yet.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 repo=$PWD
@@ -67,13 +68,11 @@ trap 'exit 130' INT TERM
 
 start=$SECONDS
 if [[ ! -f "$base/.made" || -n "$(find "$base/.made" -mtime +7)" ]]; then
-  command -v debootstrap >/dev/null || apt-get install -y -qq --no-install-recommends debootstrap
+  command -v debootstrap >/dev/null || apt-get install -y -qq --no-install-recommends debootstrap >/dev/null
   echo "fresh root: debootstrap bookworm (minbase, git, ca-certificates) from the machine's mirror"
   rm -rf "$base.new"
   debootstrap --variant=minbase --include=git,ca-certificates bookworm "$base.new" "$mirror" \
     > "$cache/debootstrap.log" 2>&1 || { tail -n 30 "$cache/debootstrap.log"; exit 1; }
-  # The same Debian suites as this machine (updates and security too), nothing else.
-  apt_sources | awk '$2 ~ /^bookworm/ {print "deb", $1, $2, "main"}' > "$base.new/etc/apt/sources.list"
   rm -rf "$base.new/var/cache/apt/archives"/*.deb "$base"
   touch "$base.new/.made"
   mv "$base.new" "$base"
