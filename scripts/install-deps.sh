@@ -10,7 +10,7 @@ set -euo pipefail
 native=(cmake ninja-build g++ clang-14 libclang-rt-14-dev libclang-common-14-dev llvm-14
         pkg-config libboost-dev libboost-date-time-dev libjsoncpp-dev libfmt-dev
         libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libsqlite3-dev
-        binutils valgrind dpkg-dev)
+        binutils valgrind dpkg-dev file)
 mipsel=(g++-mipsel-linux-gnu binutils-mipsel-linux-gnu qemu-user libc6:mipsel libatomic1:mipsel
         libjsoncpp-dev:mipsel libgtest-dev:mipsel libgmock-dev:mipsel libfmt-dev:mipsel)
 browser=(chromium fonts-wqy-microhei)
@@ -35,6 +35,19 @@ if ((${#missing[@]})); then
   sudo_cmd=""; [[ $(id -u) -ne 0 ]] && sudo_cmd="sudo"
   echo "Installing: ${missing[*]}"
   $sudo_cmd apt-get update -qq
+  # The mipsel C library installs only at the very version of the host's (multiarch); when the
+  # host took a libc6 update that Debian has not built for mipsel, apt says no more than
+  # "held broken packages". Say what it is.
+  if [[ " ${missing[*]} " == *" libc6:mipsel "* ]]; then
+    host_libc=$(dpkg-query -W -f='${Version}' libc6 2>/dev/null || true)
+    mipsel_libc=$(apt-cache policy libc6:mipsel | sed -n 's/^ *Candidate: //p')
+    if [[ -n "$host_libc" && "$mipsel_libc" != "$host_libc" ]] &&
+       ! apt-cache madison libc6:mipsel | grep -q " $host_libc "; then
+      echo "install-deps: libc6 $host_libc is installed, but Debian has libc6:mipsel only at" \
+           "${mipsel_libc:-no version}; the target libraries (libc6:mipsel and the :mipsel -dev" \
+           "packages) cannot be installed beside it until Debian builds that version for mipsel." >&2
+    fi
+  fi
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
