@@ -6,6 +6,8 @@
 // compiler (HostAdapter.h beside it), run it there or under qemu, and compare:
 //
 //   g++ -std=c++17 -I FRAMEWORK_INCLUDE -I DIR_OF_THIS_FILE host-layout.cpp -o host-layout
+//
+// (with -I for what the framework's headers include: Boost, jsoncpp, ...)
 //   ./host-layout | diff - <(sed -n '/^host layout/,/^end of host layout/p' INTEGRATION.txt)
 //
 // Equal tables: the plugin fits that host. Any difference: build the plugin against the
