@@ -9,9 +9,9 @@
 #include <string>
 
 #include "BenchKit.h"
+#include "HostAdapter.h"
 #include "Line.h"
 #include "SoakKit.h"
-#include "ZelClock.h"
 
 namespace {
 

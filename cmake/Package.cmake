@@ -9,6 +9,11 @@ install(TARGETS rvt2600 LIBRARY DESTINATION ${RVT_PLUGIN_INSTALL_DIR})
 if(RVT_INTEGRATION_TEXT)
   install(FILES ${RVT_INTEGRATION_TEXT} DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
+# host-layout's one source file and the adapter header it includes, for an integrator who
+# compares the text's layout table with a host framework's headers.
+set(RVT_HOST_LAYOUT_FILES ${PROJECT_SOURCE_DIR}/tools/host-layout.cpp
+    ${PROJECT_SOURCE_DIR}/plugin/HostAdapter.h)
+install(FILES ${RVT_HOST_LAYOUT_FILES} DESTINATION ${CMAKE_INSTALL_DOCDIR}/host-layout)
 set(RVT_PACKAGE_TOOLS "")
 foreach(tool zelhost rvt2600-sim)
   if(TARGET ${tool})
@@ -78,6 +83,10 @@ include(CPack)
 # The packages' architecture and file lists, against what this build installs.
 if(RVT_BUILD_TESTS AND RVT_INTEGRATION_TEXT)
   set(_rvt_files ${RVT_PLUGIN_INSTALL_DIR}/librvt2600.so ${CMAKE_INSTALL_DOCDIR}/INTEGRATION.txt)
+  foreach(file IN LISTS RVT_HOST_LAYOUT_FILES)
+    get_filename_component(file ${file} NAME)
+    list(APPEND _rvt_files ${CMAKE_INSTALL_DOCDIR}/host-layout/${file})
+  endforeach()
   foreach(tool IN LISTS RVT_PACKAGE_TOOLS)
     list(APPEND _rvt_files ${CMAKE_INSTALL_BINDIR}/${tool})
   endforeach()

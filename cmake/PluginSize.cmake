@@ -1,8 +1,9 @@
 # After each link of the plugin: a stripped copy (the toolchain's strip, the cross one in the
 # target build), and what it asks of the controller, printed and written into the integrator
 # text (cmake/INTEGRATION.txt.in): its size, NEEDED entries, the highest version it needs of
-# each runtime (GLIBC_, GLIBCXX_, CXXABI_, GCC_), ISA, float ABI and std::string ABI, and the
-# symbols the host process must define.
+# each runtime (GLIBC_, GLIBCXX_, CXXABI_, GCC_), ISA, float ABI and std::string ABI, the
+# symbols the host process must define, and the layout table of the host classes it was compiled
+# against (host-layout).
 # Included after add_subdirectory(plugin); run as a script (-P) on the stripped file.
 if(CMAKE_SCRIPT_MODE_FILE)
   cmake_minimum_required(VERSION 3.25)
@@ -101,6 +102,43 @@ if(CMAKE_SCRIPT_MODE_FILE)
     list(JOIN ${group} "\n    " ${group})
   endforeach()
 
+  # The layout table of the host classes, as host-layout's object holds it (compiled with the
+  # plugin's declarations and flags): from its first line to the NUL that ends it.
+  file(READ "${LAYOUT_OBJECT}" object HEX)
+  string(HEX "host layout, in bytes" first)
+  string(HEX "end of host layout\n" last)
+  set(layout "")
+  set(from 0)
+  while(layout STREQUAL "")
+    string(SUBSTRING "${object}" ${from} -1 rest)
+    string(FIND "${rest}" "${first}" at)
+    if(at EQUAL -1)
+      message(FATAL_ERROR "No host layout table in ${LAYOUT_OBJECT}")
+    endif()
+    math(EXPR from "${from} + ${at} + 1")
+    math(EXPR odd "${at} % 2")
+    if(odd EQUAL 0)
+      string(SUBSTRING "${rest}" ${at} 16384 chunk)
+      string(FIND "${chunk}" "${last}00" end)
+      math(EXPR odd "${end} % 2")
+      if(end GREATER 0 AND odd EQUAL 0)
+        string(LENGTH "${last}" tail)
+        math(EXPR end "${end} + ${tail} - 2")
+        foreach(k RANGE 0 ${end} 2)
+          string(SUBSTRING "${chunk}" ${k} 2 byte)
+          math(EXPR code "0x${byte}")
+          string(ASCII ${code} char)
+          string(APPEND layout "${char}")
+        endforeach()
+      endif()
+    endif()
+  endwhile()
+  if(HOST_DIR STREQUAL STANDIN_DIR)
+    set(HOST_DECLARATIONS "the stand-in host's declarations (host/ of the source tree)")
+  else()
+    set(HOST_DECLARATIONS "${HOST_DIR}")
+  endif()
+
   message("${LABEL} ${VERSION}: ${size} bytes (${kib} KiB) stripped\n"
           "  needs ${needed}; at least ${highest}\n"
           "  ISA ${isa}; float ABI ${float_abi}; std::string ${string_abi}")
@@ -113,6 +151,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
   set(HOST "${host}")
   set(JSON "${json}")
   set(WEAK "${weak}")
+  set(LAYOUT "${layout}")
   configure_file(${TEMPLATE} ${TEXT} @ONLY)
   return()
 endif()
@@ -130,8 +169,11 @@ if(TARGET rvt2600 AND CMAKE_STRIP)
             "-DLABEL=librvt2600.so (${CMAKE_SYSTEM_PROCESSOR})"
             -DARCH=${CMAKE_SYSTEM_PROCESSOR} -DPLUGIN_DIR=${RVT_PLUGIN_INSTALL_DIR}
             -DTEMPLATE=${PROJECT_SOURCE_DIR}/cmake/INTEGRATION.txt.in
-            -DTEXT=${RVT_INTEGRATION_TEXT} -P ${CMAKE_CURRENT_LIST_FILE}
-    DEPENDS rvt2600 ${CMAKE_CURRENT_LIST_FILE} ${PROJECT_SOURCE_DIR}/cmake/INTEGRATION.txt.in
+            -DTEXT=${RVT_INTEGRATION_TEXT} "-DLAYOUT_OBJECT=$<TARGET_OBJECTS:rvt_host_layout_object>"
+            -DHOST_DIR=${RVT_HOST_DIR} -DSTANDIN_DIR=${PROJECT_SOURCE_DIR}/host
+            -P ${CMAKE_CURRENT_LIST_FILE}
+    DEPENDS rvt2600 rvt_host_layout_object $<TARGET_OBJECTS:rvt_host_layout_object>
+            ${CMAKE_CURRENT_LIST_FILE} ${PROJECT_SOURCE_DIR}/cmake/INTEGRATION.txt.in
     COMMENT "Stripping librvt2600.so"
     VERBATIM)
   add_custom_target(rvt2600_stripped ALL DEPENDS ${_stripped})

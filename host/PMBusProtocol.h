@@ -10,7 +10,8 @@ namespace zel {
 struct LineState;
 }
 
-// The request/reply protocol base: frames requests, decodes replies into reply_.
+// The request/reply protocol base: frames requests, decodes replies into reply_. The stand-in's
+// own, beyond the contract: HandleReply and every member from address_ on.
 class ZEL_HOST_API PMBusProtocol : public ZelSPDevice {
  public:
   PMBusProtocol();

@@ -3,7 +3,7 @@
 #include "ZelExport.h"
 #include "ZelSPDevice.h"
 
-// Factories the plugin hands the host, one per device type.
+// Factories the plugin hands the host, one per device type. Nothing of the stand-in's own.
 class ZEL_HOST_API Provider {
  public:
   virtual ~Provider();

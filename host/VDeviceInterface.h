@@ -6,7 +6,8 @@
 
 #include "ZelExport.h"
 
-// The smallest device interface of the host; built into every plugin as it stands here.
+// The smallest device interface of the host; built into every plugin as it stands here. The
+// contract gives it in full; the stand-in's own are only the members' names.
 class ZEL_HOST_API VDeviceInterface {
  public:
   // Slot 0: a device without values is never ready.

@@ -10,6 +10,8 @@
 #include "ZelTypes.h"
 
 // The host's controller: the log, the rule evaluation, the device history and the work queue.
+// The stand-in's own, beyond the contract: everything but InfoLog, i.e. the log sink it formats
+// into and the services behind the device bases.
 class ZEL_HOST_API ZelController {
  public:
   virtual ~ZelController();

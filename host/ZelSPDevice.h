@@ -6,7 +6,8 @@
 
 class ZelLink;
 
-// A device on a serial line.
+// A device on a serial line. The stand-in's own, beyond the contract: AttachLink, portOpen_,
+// outstanding_ and link_.
 class ZEL_HOST_API ZelSPDevice : public ZelVDevice {
  public:
   ZelSPDevice();

@@ -6,7 +6,8 @@
 
 #include "ZelExport.h"
 
-// One alarm rule as the host evaluates it.
+// One alarm rule as the host evaluates it. The stand-in's own: its members, their names and
+// order; the plugin only copies and moves the record.
 struct rule_value {
   uint8_t active = 0;
   std::string id;
@@ -18,7 +19,8 @@ struct rule_value {
   uint32_t device = 0;
 };
 
-// The host's 7-byte time stamp: year (low byte first), month, day, hour, minute, second.
+// The host's 7-byte time stamp: year (low byte first), month, day, hour, minute, second. The
+// stand-in's own: the name TTime (the contract gives get_ttime's result no name).
 struct TTime {
   unsigned char bytes[7];
 };
@@ -35,7 +37,8 @@ enum EnumParity {
 };
 
 // A decoded reply as the protocol base hands it to the device. The length field holds twice
-// the number of INFO bytes, low byte first.
+// the number of INFO bytes, low byte first. The stand-in's own: the field names and kMaxInfo;
+// the plugin reads the record by its bytes.
 struct ReplyRecord {
   static constexpr unsigned kMaxInfo = 2048;
   unsigned char ver;

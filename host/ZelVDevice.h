@@ -14,7 +14,8 @@
 #include "ZelExport.h"
 #include "ZelTypes.h"
 
-// A device of the host: data, rules, history and log.
+// A device of the host: data, rules, history and log. The stand-in's own, beyond the contract:
+// Controller(), parent_, and the name controller_ (the contract has the weak pointer, unnamed).
 class ZEL_HOST_API ZelVDevice : public VDeviceInterface,
                                 public std::enable_shared_from_this<ZelVDevice> {
  public:

@@ -3,7 +3,7 @@
 #include <memory>
 #include <vector>
 
-#include "Provider.h"
+#include "HostAdapter.h"
 
 // The plugin's one exported function. It hands a C++ vector across C linkage, as the host
 // expects; clang's warning about that is silenced here only.

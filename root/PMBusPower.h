@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "PMBusProtocol.h"
-#include "ZelClock.h"
+#include "HostAdapter.h"
 
 // The protocol master of one power system: owns the AC, DC and rectifier units and walks the
 // command chain, one request at a time, cutting each reply among the units it concerns.
@@ -231,7 +230,7 @@ bool PMBusPower<ACUnit, DCUnit, RCUnit>::RefreshStatus() {
 template <class ACUnit, class DCUnit, class RCUnit>
 int PMBusPower<ACUnit, DCUnit, RCUnit>::process_payload() {
   // The next request never follows a reply more closely than this.
-  zel::Pause(20000);
+  rvt::Pause(20000);
   if (reply_ == nullptr || !rcUnit_) return 1;
   if (step_ >= kStepCount || kRequests[step_].cid1 == 0) return 1;
 
@@ -288,7 +287,7 @@ template <class ACUnit, class DCUnit, class RCUnit>
 int64_t PMBusPower<ACUnit, DCUnit, RCUnit>::SecondsSinceUpdate() const {
   // A last update that holds no time lets the request through.
   if (lastUpdate_.is_special()) return std::numeric_limits<int64_t>::max();
-  return (zel::LocalNow() - lastUpdate_).total_seconds();
+  return (rvt::LocalNow() - lastUpdate_).total_seconds();
 }
 
 template <class ACUnit, class DCUnit, class RCUnit>

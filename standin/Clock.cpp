@@ -5,8 +5,6 @@
 #include <atomic>
 #include <mutex>
 
-#include "ZelClock.h"
-
 namespace zel {
 namespace {
 

@@ -6,7 +6,6 @@
 #include "Link.h"
 #include "PMBusProtocol.h"
 #include "Provider.h"
-#include "ZelClock.h"
 
 ZelController::~ZelController() = default;
 ZelLink::~ZelLink() = default;

@@ -1,9 +1,7 @@
 #pragma once
 
-#include "ZelExport.h"
-
 // The byte link under a serial device: a serial port, a pty, or a replay file.
-class ZEL_HOST_API ZelLink {
+class ZelLink {
  public:
   virtual ~ZelLink();
   virtual bool Open() = 0;

@@ -4,11 +4,9 @@
 #include <stdexcept>
 #include <utility>
 
-#include "ZelClock.h"
-
 void UnitFrame::CheckFresh() const {
   if (dataReady_ != 1) throw std::out_of_range("数据未就绪");
-  const int64_t age = (zel::LocalNow() - lastUpdate_).total_seconds();
+  const int64_t age = (rvt::LocalNow() - lastUpdate_).total_seconds();
   if (age > 60) throw std::out_of_range("数据已超时");
 }
 
@@ -24,12 +22,12 @@ void UnitFrame::ReadThresholds(const Json::Value& settings, float& diffV, float&
 
 void UnitFrame::MarkLoaded() {
   dataReady_ = 1;
-  lastUpdate_ = zel::LocalNow();
+  lastUpdate_ = rvt::LocalNow();
 }
 
-void UnitFrame::StampRound(TTime& stamp) {
-  lastUpdate_ = zel::LocalNow();
-  stamp = get_ttime(zel::LocalNow());
+void UnitFrame::StampRound(rvt::TimeStamp& stamp) {
+  lastUpdate_ = rvt::LocalNow();
+  stamp = get_ttime(rvt::LocalNow());
 }
 
 void UnitFrame::AddRule(int level, const std::string& id, const std::string& code,

@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "BoundedReader.h"
-#include "ZelSPDevice.h"
-#include "ZelTypes.h"
+#include "HostAdapter.h"
 
 // A rule's strings as the host is handed them, made once from the literals of its table row:
 // id, code, name, and the text where the row gives all of it.
@@ -69,7 +68,7 @@ class UnitFrame : public ZelSPDevice {
   void MarkLoaded();
 
   // First steps of a round: the last-update time, then the record's time stamp.
-  void StampRound(TTime& stamp);
+  void StampRound(rvt::TimeStamp& stamp);
 
   // Publishes the image, builds the round's rules from sequence 1, runs the model hook and
   // hands the rules and a copy of the image to the host's work item.

@@ -12,7 +12,7 @@ struct TestRecord {
   LeU32 data_id;
   LeF32 value;
   uint8_t state;
-  TTime time_stamp;
+  rvt::TimeStamp time_stamp;
 };
 RVT_CHECK_RECORD(TestRecord, 16);
 RVT_CHECK_FIELD(TestRecord, value, 4, 4);

@@ -1,7 +1,7 @@
 #include "RVT2600AC.h"
 
 RVT2600AC::RVT2600AC() {
-  deviceType_ = "rvt2600-ac";
+  rvt::SetDeviceType(*this, "rvt2600-ac");
 }
 
 // This model has no alarms beyond the standard rules.

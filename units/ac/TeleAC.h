@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
+#include "HostAdapter.h"
 #include "LeValue.h"
 #include "RecordLayout.h"
-#include "ZelTypes.h"
 
 // AC distribution records, byte for byte as they are published, saved and loaded back.
 // The array sizes are template parameters; a size of 0 leaves its array empty and the fields
@@ -30,7 +30,7 @@ struct tele_c_pmbuspower_ac {
   uint8_t ia_alert;
   uint8_t ib_alert;
   uint8_t ic_alert;
-  TTime time_stamp;
+  rvt::TimeStamp time_stamp;
 };
 
 // One AC input channel: line/phase voltages, frequency, their alarm states, user values.

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
+#include "HostAdapter.h"
 #include "LeValue.h"
 #include "RecordLayout.h"
-#include "ZelTypes.h"
 
 // The DC distribution record: the unit's whole telemetry, and byte for byte the image it
 // publishes, saves and loads back. Counts hold what the device sent, even beyond capacity.
@@ -31,7 +31,7 @@ struct tele_c_pmbuspower_dc {
   uint8_t alert_m[ALERT_M];  // fuse states; 3 is a fuse fault
   uint8_t alert_p_count;
   uint8_t alert_p[ALERT_P];
-  TTime time_stamp;
+  rvt::TimeStamp time_stamp;
 };
 
 using tele_c_rvt2600_dc = tele_c_pmbuspower_dc<4, 9, 3, 64, 13>;

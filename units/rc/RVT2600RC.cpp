@@ -1,7 +1,7 @@
 #include "RVT2600RC.h"
 
 RVT2600RC::RVT2600RC() {
-  deviceType_ = "rvt2600-rc";
+  rvt::SetDeviceType(*this, "rvt2600-rc");
 }
 
 RVT2600RC::~RVT2600RC() = default;

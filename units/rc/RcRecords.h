@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
+#include "HostAdapter.h"
 #include "LeValue.h"
 #include "RecordLayout.h"
-#include "ZelTypes.h"
 
 // Rectifier group head: AC and DC parameters, the group value and the module count. DC_NUMBER
 // user-defined DC parameters of DC_SIZE bytes in all.
@@ -20,7 +20,7 @@ struct tele_c_pmbuspower_rc {
   unsigned char dc_user_param[DC_SIZE];
   LeF32 group_analog;
   uint8_t module_count;
-  TTime time_stamp;
+  rvt::TimeStamp time_stamp;
 };
 
 // One rectifier module: ANALOG user-defined values, STATE user-defined state bytes and ALARM
