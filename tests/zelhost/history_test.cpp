@@ -101,6 +101,14 @@ TEST_F(ZelhostTest, ATwoRoundHistoryExportsAsCsvAndJsonl) {
   EXPECT_EQ(exported("jsonl --data-id 21 --from '2026-01-01 00:00:01'"), lines[4] + "\n");
   EXPECT_EQ(exported("jsonl --to 2026-01-01T00:00:02"),
             lines[0] + "\n" + lines[1] + "\n" + lines[2] + "\n");
+  // Both bounds: the second round alone, in the export and in the report.
+  EXPECT_EQ(exported("jsonl --from '2026-01-01 00:00:01' --to 2026-01-01T00:00:03"),
+            lines[3] + "\n" + lines[4] + "\n" + lines[5] + "\n");
+  const Result report = Zelhost("--history '" + db + "' --report '" + dir +
+                                "r.html' --from '2026-01-01 00:00:01' --to 2026-01-01T00:00:03");
+  EXPECT_EQ(report.status, 0) << report.err;
+  EXPECT_EQ(ReadFile(dir + "stdout").rfind(dir + "r.html: 3 images, ", 0), 0u)
+      << ReadFile(dir + "stdout");
   EXPECT_EQ(exported("alarms"),
             "time,device,rule_id,seq,code,name,text,level,state\n"
             "2026-01-01T00:00:02,11,AC_0,12,06015,交流输入电压过低告警,"
@@ -127,9 +135,10 @@ TEST_F(ZelhostTest, ATwoRoundHistoryExportsAsCsvAndJsonl) {
   }
 }
 
-// The rounds of each data id in a database; whether it passes its integrity check.
+// The rounds of each data id in a database; whether it passes its integrity check; its journal.
 struct Saved {
   std::string integrity;
+  std::string journal;
   std::vector<std::pair<int64_t, int64_t>> perDevice;  // data id, images
 };
 
@@ -145,6 +154,9 @@ Saved Inspect(const std::string& db) {
   };
   each("PRAGMA integrity_check", [&](sqlite3_stmt* s) {
     out.integrity += reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+  });
+  each("PRAGMA journal_mode", [&](sqlite3_stmt* s) {
+    out.journal = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
   });
   each("SELECT data_id, COUNT(*) FROM history GROUP BY data_id ORDER BY data_id",
        [&](sqlite3_stmt* s) {
@@ -198,6 +210,9 @@ TEST_F(ZelhostTest, ASessionKilledMidRoundsKeepsEveryRoundButTheLast) {
 
   const Saved saved = Inspect(db);
   EXPECT_EQ(saved.integrity, "ok");
+  // Written ahead (the export reads while a session writes): a rollback journal would pass the
+  // check above as well.
+  EXPECT_EQ(saved.journal, "wal");
   ASSERT_EQ(saved.perDevice.size(), 3u);
   // Whole rounds only: each unit has as many images as the others, and every round reported
   // but the last is there.
