@@ -176,6 +176,8 @@ void LineServer::Serve() {
       replies = responder_.Feed(buf, static_cast<size_t>(n));
     }
     for (const Output& reply : replies) {
+      if (!reply.pieces.empty() && reply.holdMs > 0 && Pause(static_cast<int>(reply.holdMs)))
+        return;
       for (size_t k = 0; k < reply.pieces.size(); ++k) {
         if (k > 0 && reply.delayMs > 0 && Pause(static_cast<int>(reply.delayMs))) return;
         if (!WriteAll(reply.pieces[k])) break;  // the rest of this reply is lost

@@ -214,6 +214,9 @@ Output Responder::Answer(const framing::Frame& request) {
             out.delayMs = f->delayMs;
           }
           break;
+        case FaultKind::Hold:
+          if (stage == 2) out.holdMs = f->delayMs;
+          break;
       }
       if (stage == 0) notes += (notes.empty() ? "  fault: " : ", ") + name;
     }

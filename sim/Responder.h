@@ -18,6 +18,7 @@ namespace sim {
 struct Output {
   std::vector<std::string> pieces;
   unsigned delayMs = 0;  // pause between pieces
+  unsigned holdMs = 0;   // pause before the first piece
 };
 
 // Reply frames that the line noise of the scenario damaged.

@@ -27,6 +27,7 @@ const struct {
     {FaultKind::Adr, "adr"},         {FaultKind::BadChecksum, "bad_checksum"},
     {FaultKind::Drop, "drop"},       {FaultKind::Flip, "flip"},
     {FaultKind::Silence, "silence"}, {FaultKind::Chunks, "chunks"},
+    {FaultKind::Hold, "hold"},
 };
 
 const uint16_t kCommands[] = {kModel,    kAcAnalog, kAcSwitch, kAcAlarm, kAcParam, kRcAnalog,
@@ -111,6 +112,10 @@ FaultSpec ReadFault(const Json::Value& j, const std::string& where) {
       if (f.size == 0) Fail(where + "/size", "at least one byte");
       if (!j["delay_ms"].isNull())
         f.delayMs = ReadUnsigned(j["delay_ms"], where + "/delay_ms", 10000);
+      break;
+    case FaultKind::Hold:
+      f.delayMs =
+          j["delay_ms"].isNull() ? 1000 : ReadUnsigned(j["delay_ms"], where + "/delay_ms", 60000);
       break;
     default:
       break;

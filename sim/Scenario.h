@@ -23,6 +23,7 @@ enum class FaultKind {
   Flip,         // a byte of the frame changed on the line
   Silence,      // no reply at all
   Chunks,       // the reply written in small pieces with pauses between them
+  Hold,         // the reply held back before its first byte
 };
 
 const char* FaultKindName(FaultKind kind);
@@ -37,7 +38,7 @@ struct FaultSpec {
   std::optional<int> at;  // Drop, Flip: offset in the frame, negative from its end; else middle
   uint8_t mask = 0x01;    // Flip
   unsigned size = 3;      // Chunks: bytes per piece
-  unsigned delayMs = 1;   // Chunks: pause between pieces
+  unsigned delayMs = 1;   // Chunks: pause between pieces; Hold: pause before the first byte
 };
 
 // Random damage on the line, for fault-injection runs: each reply that no fault above acts on

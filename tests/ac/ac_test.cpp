@@ -566,6 +566,28 @@ TEST_F(AcTest, CacheImages) {
   EXPECT_EQ(Query(*good, "ia"), "数据已超时");
 }
 
+// An image must be its head and its channels exactly: a byte short or a byte past them is
+// not a saved image of this unit, and the unit stays not ready.
+TEST_F(AcTest, CacheImageOfAnotherLengthIsRefused) {
+  struct Case {
+    const char* what;
+    std::vector<unsigned char> image;
+  } cases[] = {
+      {"one byte short", CacheImage(2)},
+      {"one byte past", CacheImage(2)},
+  };
+  cases[0].image.pop_back();
+  cases[1].image.push_back(0);
+  ASSERT_EQ(cases[1].image.size(), 93u);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto unit = MakeUnit();
+    EXPECT_FALSE(unit->LoadFromCache(c.image.data(), static_cast<int>(c.image.size())));
+    EXPECT_EQ(unit->dataReady_, 0);
+    EXPECT_EQ(Query(*unit, "ia"), "数据未就绪");
+  }
+}
+
 TEST_F(AcTest, SavedImageLoadsBackUnchanged) {
   auto first = MakeUnit();
   FeedAnalog(*first, 2);

@@ -165,6 +165,36 @@ TEST(Framing, CapturedReplyWithBlankFillPassesWhole) {
   EXPECT_EQ(framing::Encode(f).find(' '), std::string::npos);
 }
 
+// LENID's 12 bits carry at most 4094 INFO characters: such a frame passes whole; one character
+// more can be no frame.
+TEST(Framing, TheLargestFrameLENGTHCanCarry) {
+  Frame largest;
+  largest.cid1 = 0x42;
+  for (size_t k = 0; k < framing::kMaxInfo; ++k) largest.info.push_back(static_cast<uint8_t>(k));
+  const std::string whole = framing::Encode(largest);
+  ASSERT_EQ(whole.size(), 1 + 12 + 4094 + 4 + 1u);
+  ASSERT_EQ(whole.substr(9, 4), "4FFE");
+  const struct {
+    const char* what;
+    std::string bytes;
+    Receiver::Status status;
+    Fault fault;
+  } cases[] = {
+      {"2047 INFO bytes", whole, Receiver::Status::Frame, Fault::None},
+      // Dropped as soon as the character comes, with no EOI to wait for.
+      {"one character more", whole.substr(0, whole.size() - 1) + "0", Receiver::Status::Fault,
+       Fault::Overlong},
+  };
+  for (const auto& c : cases) {
+    Receiver r;
+    EXPECT_EQ(FeedAll(r, c.bytes), c.status) << c.what;
+    EXPECT_EQ(r.fault(), c.fault) << c.what;
+    if (c.status == Receiver::Status::Frame) {
+      EXPECT_EQ(r.frame(), largest) << c.what;
+    }
+  }
+}
+
 TEST(Framing, RtnAndAddressArePassedOnForTheHostToJudge) {
   Frame reply;
   reply.adr = 0x05;

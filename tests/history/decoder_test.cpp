@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <string>
@@ -299,6 +300,24 @@ TEST(Decoder, HandMadeImagesUnderAByteRuler) {
       ASSERT_NE(got, nullptr) << where << ": " << name;
       EXPECT_EQ(zel::Text(*got), zel::Text(value)) << where << ": " << name;
     }
+  }
+}
+
+// A float's text is the fewest digits that read back as the same float: fixed strings, so
+// that a text one digit short (another float) or one digit long shows.
+TEST(Decoder, FloatTextReadsBackTheSameFloat) {
+  const struct {
+    uint32_t bits;
+    const char* text;
+  } cases[] = {
+      {0x4130000B, "11.0000105"},  // eight digits, 11.00001, are another float
+      {0x41333333, "11.2"},       {0x3DCCCCCD, "0.1"},      {0xBDCCCCCD, "-0.1"},
+      {0x3F800000, "1"},          {0x4B800001, "16777218"}, {0x7F7FFFFF, "3.4028235e+38"},
+  };
+  for (const auto& c : cases) {
+    float f = 0;
+    std::memcpy(&f, &c.bits, sizeof f);
+    EXPECT_EQ(zel::Text(zel::FieldValue(f)), c.text) << std::hex << c.bits;
   }
 }
 

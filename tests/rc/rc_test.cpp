@@ -745,6 +745,9 @@ TEST_F(RcTest, CacheLoad) {
          EXPECT_EQ(Hex(u.channels[2]), Repeat("00", 32));
          EXPECT_EQ(u.dataReady_, 0);
        }},
+      {"one byte past the modules", nullptr, CacheImage(3, 97), 0, false,
+       "rc data_len:162 vs 65\nrc channelLen 32 and \x03 left:97\n",
+       [](const RVT2600RC& u) { EXPECT_EQ(u.dataReady_, 0); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -119,6 +119,21 @@ TEST(SessionReport, ALineLostForLongerThanAFewRoundsIsAGapNoLineCrosses) {
   EXPECT_LT(unit["x"][5].asInt64(), base + 74);
 }
 
+TEST(SessionReport, APauseOfExactlyFivePeriodsIsNoGap) {
+  const struct {
+    long last;  // the round after the pause; the others at 0, 2, 4 and 6 s (a 2 s period)
+    size_t gaps;
+  } cases[] = {{16, 0}, {17, 1}};
+  for (const auto& c : cases) {
+    zel::SessionReport report;
+    for (long t : {0L, 2L, 4L, 6L, c.last})
+      report.AddImage(102, 5108, kStart + pt::seconds(t), Fields{{"v", 53.5}});
+    const Json::Value s = SessionOf(report);
+    EXPECT_EQ(s["units"][0]["period"].asInt64(), 2) << c.last;
+    EXPECT_EQ(s["units"][0]["gaps"].size(), c.gaps) << c.last;
+  }
+}
+
 TEST(SessionReport, AlarmBarsRunFromRaisedToClearedWithinTheRange) {
   zel::SessionReport report;
   report.SetRange(kStart + pt::seconds(100), pt::not_a_date_time);

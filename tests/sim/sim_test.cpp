@@ -265,6 +265,11 @@ TEST(SimFaults, EachKindDoesTheDamageItClaimsOnceThenTheRetryIsSound) {
          EXPECT_EQ(out.delayMs, 2u);
          frameWith([](Frame&) {})(line, out);
        }},
+      {R"({"round": 1, "step": "40_41", "kind": "hold", "delay_ms": 150})",
+       [&](Line& line, const sim::Output& out) {
+         EXPECT_EQ(out.holdMs, 150u);
+         frameWith([](Frame&) {})(line, out);
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fault);

@@ -153,6 +153,17 @@ TEST_F(LineTest, AGoodReplyIsDecodedIntoTheReplyRecord) {
   EXPECT_TRUE(Logs().empty());
 }
 
+TEST_F(LineTest, TheLargestReplyReachesTheDeviceWhole) {
+  std::vector<uint8_t> info(framing::kMaxInfo);
+  for (size_t k = 0; k < info.size(); ++k) info[k] = static_cast<uint8_t>(k * 5);
+  Request();
+  Feed(Frame(0x01, 0x40, 0x00, info));
+  ASSERT_EQ(device->replies.size(), 1u);
+  EXPECT_EQ(device->replies[0].length, 4094u);
+  EXPECT_EQ(device->replies[0].info, info);
+  EXPECT_EQ(Counters().Failures(), 0u);
+}
+
 TEST_F(LineTest, DroppedRepliesGoToTheErrorPath) {
   const std::string good = Frame(0x01, 0x40, 0x00, {0x01});
   std::string badSum = good;

@@ -237,4 +237,31 @@ TEST(PortKeeper, ALineThatGoesAwayIsOpenedAgainAtItsPathAndTheRoundsResume) {
   if (!HasFailure()) std::system(("rm -rf '" + dir + "'").c_str());
 }
 
+// Without "reopen_ms" a port that is not there is tried again every 5 s: a few seconds after
+// the first try, no second one has been made.
+TEST(PortKeeper, APortThatIsNotThereIsTriedAgainEveryFiveSecondsByDefault) {
+  std::string pattern = ::testing::TempDir() + "port_keeper_XXXXXX";
+  ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
+  const std::string dir = pattern + "/";
+  const std::string port = dir + "nothing";
+  Json::Value site;
+  site["plugin"] = ZELHOST_PLUGIN;
+  Json::Value& device = site["devices"][0];
+  device["type"] = "rvt2600";
+  device["data_id"] = 1;
+  device["settings"]["port"] = port;
+  device["settings"]["acSetting"][0]["data_id"] = 11;
+  device["settings"]["rcSetting"] = Json::Value(Json::objectValue);
+  std::ofstream(dir + "site.json") << site.toStyledString();
+  Running host(std::string(ZELHOST_PROGRAM) + " --config '" + dir +
+               "site.json' --events - --trace");
+
+  const std::string why = "cannot open port " + port + ": No such file or directory";
+  ASSERT_TRUE(host.Until([&] { return Count(host.events, "log", 1, "zelhost: " + why) == 1; }));
+  // Nothing ends this wait but the time: the tries the program makes meanwhile are traced.
+  host.Until([] { return false; }, std::chrono::seconds(3));
+  EXPECT_EQ(Count(host.errors, "[1] " + why), 0u) << ::testing::PrintToString(host.errors);
+  if (!HasFailure()) std::system(("rm -rf '" + dir + "'").c_str());
+}
+
 }  // namespace
