@@ -1,6 +1,7 @@
 // zelhost: the bench host for the driver plugin.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "Program.h"
@@ -51,8 +52,10 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     const int status = app.exit(e);
-    // A scan's usage errors end with 2, as a scan's other usage errors do.
-    return status != 0 && !o.scanPorts.empty() ? 2 : status;
+    // A scan's usage errors end with 2, as its own checks of --baud and --address do.
+    for (int k = 1; k < argc; ++k)
+      if (status != 0 && std::string(argv[k]).rfind("--scan", 0) == 0) return 2;
+    return status;
   }
   for (const CLI::Option* option : range)
     if (option->count() && !exportOption->count() && !reportOption->count()) {
