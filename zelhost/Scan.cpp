@@ -568,7 +568,8 @@ ScanResult Scanner::Run(const std::vector<std::string>& ports, const std::vector
         progress_ << port << ": " << why << std::endl;
         break;
       }
-      progress_ << port << " at " << baud << " baud, addresses " << AddressText(addresses)
+      progress_ << port << " at " << baud << " baud, "
+                << (addresses.size() == 1 ? "address " : "addresses ") << AddressText(addresses)
                 << ": at most " << DurationText(left) << " left" << std::endl;
       bool found = false;
       for (unsigned address : addresses) {
