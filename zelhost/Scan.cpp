@@ -615,9 +615,10 @@ ScanResult Scanner::Run(const std::vector<std::string>& ports, const std::vector
       line_.Close();
     }
     left -= portLeft;  // what this port did not need to try
-    // One round of read requests for each power system found on this port.
+    // One round of read requests for each power system found on this port, after Ctrl-C too:
+    // what was found is worth its configuration.
     for (FoundSystem& s : result.systems) {
-      if (s.port != port || stop_()) continue;
+      if (s.port != port) continue;
       progress_ << "read " << port << " at " << s.baud << " baud, address " << s.address
                 << ": one round of read requests" << std::endl;
       ReadRound(s);
@@ -634,7 +635,6 @@ ScanResult Scanner::Run(const std::vector<std::string>& ports, const std::vector
 
 void Scanner::ReadRound(FoundSystem& s) {
   for (const ReadStep& step : kRound) {
-    if (stop_()) return;
     framing::Frame request;
     request.ver = kVer;
     request.adr = static_cast<uint8_t>(s.address);

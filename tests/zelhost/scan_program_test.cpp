@@ -188,6 +188,23 @@ TEST_F(ScanProgramTest, NothingAnswers) {
   EXPECT_LT(took, static_cast<long>(stated * 1000) + 5000) << scan.err;
 }
 
+// Ctrl-C while the scan goes through the addresses after a find: the scan ends, the power
+// system found is read and printed, and the status says it was found.
+TEST_F(ScanProgramTest, InterruptedScanEndsWithWhatWasFound) {
+  std::vector<sim::Scenario> sites;
+  sites.push_back(sim::Scenario::Load(kData + "/scan_bus_1.json"));
+  sim::LineServer server(std::move(sites));
+  server.OpenPty();
+  server.Start();
+  // 254 addresses at 9600 baud take 50 s; SIGINT comes after 2.
+  const Result scan = Zelhost("--scan " + server.Path() + " --baud 9600 --address 1-254",
+                              "timeout --preserve-status -s INT 2 ");
+  EXPECT_EQ(scan.status, 0) << scan.err;
+  EXPECT_TRUE(Has(scan.err, "scan: 1 power system found before it was interrupted\n")) << scan.err;
+  EXPECT_TRUE(Has(Out(), "  address          1\n  VER              20\n")) << Out();
+  EXPECT_TRUE(Has(Out(), "  rectifier        2 modules\n")) << Out();
+}
+
 TEST_F(ScanProgramTest, UsageErrorsEndWithTwo) {
   for (const char* args : {"--scan /dev/null --baud 1234", "--scan /dev/null --address 0",
                            "--scan /dev/null --address 9-3", "--scan /dev/null --address 1,x",
