@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <set>
 #include <stdexcept>
 #include <system_error>
 
@@ -58,9 +59,29 @@ void CloseFd(int& fd) {
   fd = -1;
 }
 
+unsigned BaudOf(speed_t speed) {
+  for (unsigned baud : {1200u, 2400u, 4800u, 9600u, 19200u, 38400u, 57600u, 115200u})
+    if (SpeedOf(baud) == speed) return baud;
+  return 0;
+}
+
 }  // namespace
 
-LineServer::LineServer(Scenario scenario) : responder_(std::move(scenario)) {}
+LineServer::LineServer(Scenario scenario) {
+  responders_.emplace_back(std::move(scenario));
+}
+
+LineServer::LineServer(std::vector<Scenario> scenarios) {
+  std::set<unsigned> addresses;
+  for (Scenario& s : scenarios) {
+    const unsigned address = s.SiteAt(0).address;
+    if (!addresses.insert(address).second)
+      throw ScenarioError(s.Name() + ": a second power system at address " +
+                          std::to_string(address));
+    responders_.emplace_back(std::move(s));
+  }
+  if (responders_.empty()) throw ScenarioError("no scenario to serve");
+}
 
 LineServer::~LineServer() {
   Stop();
@@ -92,7 +113,7 @@ void LineServer::OpenDevice(const std::string& path, unsigned baud) {
 
 void LineServer::SetTrace(std::function<void(const std::string&)> trace) {
   std::lock_guard<std::mutex> lock(mutex_);
-  responder_.SetTrace(std::move(trace));
+  for (Responder& r : responders_) r.SetTrace(trace);
 }
 
 void LineServer::Start() {
@@ -115,17 +136,23 @@ void LineServer::Stop() {
 
 unsigned LineServer::Round() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return responder_.Round();
+  return responders_.front().Round();
 }
 
 uint64_t LineServer::Requests() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return responder_.Requests();
+  return responders_.front().Requests();
 }
 
 LineDamage LineServer::Damage() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return responder_.Damage();
+  return responders_.front().Damage();
+}
+
+unsigned LineServer::LineBaud() const {
+  termios t{};
+  if (heldFd_ < 0 || tcgetattr(heldFd_, &t) != 0) return 0;
+  return BaudOf(cfgetospeed(&t));
 }
 
 // Waits for the line to have bytes; true when asked to stop.
@@ -172,8 +199,12 @@ void LineServer::Serve() {
     }
     std::vector<Output> replies;
     {
+      const unsigned baud = LineBaud();
       std::lock_guard<std::mutex> lock(mutex_);
-      replies = responder_.Feed(buf, static_cast<size_t>(n));
+      for (Responder& r : responders_) {
+        std::vector<Output> more = r.Feed(buf, static_cast<size_t>(n), baud);
+        replies.insert(replies.end(), more.begin(), more.end());
+      }
     }
     for (const Output& reply : replies) {
       if (!reply.pieces.empty() && reply.holdMs > 0 && Pause(static_cast<int>(reply.holdMs)))

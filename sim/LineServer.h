@@ -8,12 +8,16 @@
 
 #include "Responder.h"
 
-// Serves a scenario on a serial line: its own end of a pty pair, or a serial device.
+// Serves a scenario on a serial line: its own end of a pty pair, or a serial device. Several
+// scenarios at different addresses are several power systems on one bus: each hears every
+// request and answers those to its own address.
 namespace sim {
 
 class LineServer {
  public:
   explicit LineServer(Scenario scenario);
+  // Throws ScenarioError when two of them start at the same address.
+  explicit LineServer(std::vector<Scenario> scenarios);
   ~LineServer();
   LineServer(const LineServer&) = delete;
   LineServer& operator=(const LineServer&) = delete;
@@ -34,6 +38,7 @@ class LineServer {
   void Start();
   void Stop();
 
+  // Of the first power system.
   unsigned Round() const;
   uint64_t Requests() const;
   LineDamage Damage() const;
@@ -43,9 +48,11 @@ class LineServer {
   bool WriteAll(const std::string& bytes);
   bool Stopping();
   bool Pause(int ms);
+  // The speed the master set on the pty's end; 0 on a serial device (its own speed is set).
+  unsigned LineBaud() const;
 
-  mutable std::mutex mutex_;  // the responder, between the serving thread and the callers
-  Responder responder_;
+  mutable std::mutex mutex_;  // the responders, between the serving thread and the callers
+  std::vector<Responder> responders_;
   std::string path_;
   int fd_ = -1;
   int heldFd_ = -1;  // the pty's other end, held open

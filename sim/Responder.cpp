@@ -74,12 +74,27 @@ void Responder::Trace(const std::string& line) const {
   if (trace_) trace_(line);
 }
 
-std::vector<Output> Responder::Feed(const uint8_t* data, size_t len) {
+std::vector<Output> Responder::Feed(const uint8_t* data, size_t len, unsigned lineBaud) {
   std::vector<Output> out;
+  const unsigned own = scenario_.Baud();
+  const bool offSpeed = own != 0 && lineBaud != 0 && lineBaud != own;
   for (size_t k = 0; k < len; ++k) {
     const auto status = receiver_.Feed(data[k]);
     if (status == framing::Receiver::Status::Frame) {
       out.push_back(Answer(receiver_.frame()));
+      Output& reply = out.back();
+      if (offSpeed && !reply.pieces.empty()) {
+        // One piece, its CHKSUM's last digit changed: the bits a master at another speed reads.
+        std::string wire;
+        for (const std::string& piece : reply.pieces) wire += piece;
+        if (wire.size() >= 2) {
+          char& digit = wire[wire.size() - 2];
+          digit = digit == '0' ? '1' : '0';
+        }
+        reply.pieces.assign(1, wire);
+        Trace("   heard at " + std::to_string(lineBaud) + " baud, set to " + std::to_string(own) +
+              ": the reply is noise");
+      }
     } else if (status == framing::Receiver::Status::Fault) {
       Trace("<< ~" + Printable(receiver_.body()) +
             "  dropped: " + framing::FaultText(receiver_.fault()));

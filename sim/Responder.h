@@ -35,8 +35,11 @@ class Responder {
   // One line per frame: "<<" a request, ">>" a reply, and what was injected or dropped.
   void SetTrace(std::function<void(const std::string&)> trace) { trace_ = std::move(trace); }
 
-  // Bytes read from the line; the replies to the requests they complete, in order.
-  std::vector<Output> Feed(const uint8_t* data, size_t len);
+  // Bytes read from the line; the replies to the requests they complete, in order. `lineBaud`
+  // is the speed the master set on the line (0: not known). At a speed other than the
+  // scenario's the power system cannot read the request as sent, and what it answers to its
+  // address reaches the master as noise: a frame whose CHKSUM does not match.
+  std::vector<Output> Feed(const uint8_t* data, size_t len, unsigned lineBaud = 0);
   // The reply to one decoded request.
   Output Answer(const framing::Frame& request);
 

@@ -194,12 +194,17 @@ Scenario Scenario::Parse(const std::string& text, const std::string& origin) {
   if (!root["cycle"].isNull()) s.cycle_ = ReadUnsigned(root["cycle"], origin + ": cycle", 1u << 30);
   if (!root["line_noise"].isNull())
     s.noise_ = ReadNoise(root["line_noise"], origin + ": line_noise");
+  if (!root["baud"].isNull()) {
+    s.baud_ = ReadUnsigned(root["baud"], origin + ": baud", 115200);
+    if (s.baud_ == 0) Fail(origin + ": baud", "expected a line speed above 0");
+  }
 
   Json::Value site = root;
   site.removeMember("changes");
   site.removeMember("faults");
   site.removeMember("cycle");
   site.removeMember("line_noise");
+  site.removeMember("baud");
   auto build = [&](const std::string& where) {
     try {
       return SiteFromJson(site);

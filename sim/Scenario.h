@@ -64,6 +64,9 @@ class Scenario {
   const std::vector<FaultSpec>& Faults() const { return faults_; }
   const std::string& Name() const { return name_; }
   const LineNoise& Noise() const { return noise_; }
+  // The line speed the power system is set to ("baud"); 0 when the scenario names none and it
+  // answers at any speed.
+  unsigned Baud() const { return baud_; }
   // The round of the scenario that a round of the run plays: with a cycle of N rounds, round
   // N + 1 plays round 1 again, and so on; without one, the round itself.
   unsigned Phase(unsigned round) const;
@@ -74,6 +77,7 @@ class Scenario {
   std::vector<FaultSpec> faults_;
   unsigned cycle_ = 0;
   LineNoise noise_;
+  unsigned baud_ = 0;
 };
 
 }  // namespace sim

@@ -3,17 +3,21 @@
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "LineServer.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"A simulated RVT2600 power system on a serial line"};
-  std::string scenarioPath;
+  std::vector<std::string> scenarioPaths;
   std::string device;
   unsigned baud = 9600;
   bool pty = false;
   bool trace = false;
-  app.add_option("--scenario", scenarioPath, "scenario file (JSON); the default site if absent");
+  app.add_option("--scenario", scenarioPaths,
+                 "scenario file (JSON); the default site if absent; several: power systems at "
+                 "different addresses on one bus");
   auto* ptyOpt = app.add_flag("--pty", pty, "serve on a pty pair and print the path of its end");
   auto* devOpt = app.add_option("--device", device, "serve on this serial device");
   app.add_option("--baud", baud, "line speed of --device")->capture_default_str();
@@ -34,8 +38,10 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   try {
-    sim::LineServer server(scenarioPath.empty() ? sim::Scenario::Default()
-                                                : sim::Scenario::Load(scenarioPath));
+    std::vector<sim::Scenario> scenarios;
+    for (const std::string& path : scenarioPaths) scenarios.push_back(sim::Scenario::Load(path));
+    if (scenarios.empty()) scenarios.push_back(sim::Scenario::Default());
+    sim::LineServer server(std::move(scenarios));
     if (pty) {
       server.OpenPty();
     } else {

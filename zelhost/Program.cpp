@@ -15,6 +15,7 @@
 #include "Clock.h"
 #include "Export.h"
 #include "ReportFile.h"
+#include "Scan.h"
 #include "Session.h"
 #include "SqliteHistory.h"
 
@@ -298,6 +299,7 @@ void Session::Finish() {
 }
 
 int Run(const Options& options) {
+  if (!options.scanPorts.empty()) return RunScan(options);
   if (!options.exportFormat.empty() || !options.report.empty()) return RunExport(options);
   Session session(options);
   return session.Run();

@@ -4,6 +4,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace zel {
 
@@ -23,12 +24,22 @@ struct Options {
   std::string from, to;
   // The history's session report, one HTML page, to this file instead of a session.
   std::string report;
+  // The commissioning scan instead of a session: ports, speeds, addresses (Scan.h).
+  std::vector<std::string> scanPorts;
+  std::string scanBaud, scanAddress, scanWrite;
+  bool scanFirst = false;
 };
 
 // A mistake of the user's: reported as one line, with a non-zero exit.
 class UserError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// A command line that does not make sense: exit status 2.
+class UsageError : public UserError {
+ public:
+  using UserError::UserError;
 };
 
 // Runs the bench program; the exit status. Throws UserError.

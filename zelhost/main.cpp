@@ -1,6 +1,7 @@
 // zelhost: the bench host for the driver plugin.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "Program.h"
@@ -33,10 +34,29 @@ int main(int argc, char** argv) {
       app.add_option("--from", o.from,
                      "export, report: from this time on (2026-01-01[THH:MM[:SS]])"),
       app.add_option("--to", o.to, "export, report: up to, not including, this time")};
+  auto* scanOption = app.add_option(
+      "--scan", o.scanPorts,
+      "find the power systems on these serial ports instead of running (no --config needed)");
+  app.add_option("--baud", o.scanBaud, "scan: the speeds to try, e.g. 9600,19200")
+      ->needs(scanOption);
+  app.add_option("--address", o.scanAddress, "scan: the addresses to try, e.g. 1-254 or 1-5,12")
+      ->needs(scanOption);
+  app.add_flag("--first", o.scanFirst, "scan: stop at the first power system found")
+      ->needs(scanOption);
+  app.add_option("--write", o.scanWrite, "scan: write a configuration for what was found to FILE")
+      ->needs(scanOption);
   app.failure_message([](const CLI::App*, const CLI::Error& e) {
     return "zelhost: " + std::string(e.what()) + " (see --help)\n";
   });
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int status = app.exit(e);
+    // A scan's usage errors end with 2, as its own checks of --baud and --address do.
+    for (int k = 1; k < argc; ++k)
+      if (status != 0 && std::string(argv[k]).rfind("--scan", 0) == 0) return 2;
+    return status;
+  }
   for (const CLI::Option* option : range)
     if (option->count() && !exportOption->count() && !reportOption->count()) {
       std::fprintf(stderr, "zelhost: %s requires --export or --report (see --help)\n",
@@ -46,6 +66,9 @@ int main(int argc, char** argv) {
 
   try {
     return zel::Run(o);
+  } catch (const zel::UsageError& e) {
+    std::fprintf(stderr, "zelhost: %s (see --help)\n", e.what());
+    return 2;
   } catch (const zel::UserError& e) {
     std::fprintf(stderr, "zelhost: %s\n", e.what());
     return 1;

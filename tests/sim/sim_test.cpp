@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -337,6 +338,7 @@ TEST(SimScenario, ErrorsNameWhereTheFileIsWrong) {
        "has no count \"ac/3/m\""},
       {R"({"changes": [{"round": 2, "set": {"dc/0/v": "x"}}]})", "changes/0: dc/0/v"},
       {R"({"model": "a model name of more than twenty bytes"})", "model: longer than 20"},
+      {R"({"baud": 0})", "baud: expected a line speed"},
   };
   for (const Case& c : cases) {
     try {
@@ -387,6 +389,64 @@ TEST(SimLine, PtyEndIsRawAndOutlivesItsClients) {
   // No echo: the server saw the two requests and none of its own replies.
   EXPECT_EQ(server.Requests(), 2u);
   server.Stop();
+}
+
+// Two power systems on one bus, one set to 19200 baud: it answers at the speed the client set
+// on its end of the pty, and is heard as noise at another; the other answers at any speed.
+TEST(SimLine, AnswersAtItsSpeedAndOnlyItsAddressOnASharedBus) {
+  std::vector<sim::Scenario> sites;
+  sites.push_back(sim::Scenario::Parse(R"({"address": 3, "baud": 19200})", "at 19200"));
+  sites.push_back(sim::Scenario::Parse(R"({"address": 5})", "any speed"));
+  sim::LineServer server(std::move(sites));
+  server.OpenPty();
+  server.Start();
+  const int fd = ::open(server.Path().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(fd, 0);
+  const struct {
+    speed_t speed;
+    uint8_t address;
+    Receiver::Status heard;
+  } cases[] = {
+      {B9600, 3, Receiver::Status::Fault},       {B9600, 5, Receiver::Status::Frame},
+      {B19200, 3, Receiver::Status::Frame},      {B19200, 5, Receiver::Status::Frame},
+      {B19200, 4, Receiver::Status::Incomplete},
+  };
+  for (const auto& c : cases) {
+    termios t{};
+    ASSERT_EQ(tcgetattr(fd, &t), 0);
+    cfmakeraw(&t);
+    cfsetispeed(&t, c.speed);
+    cfsetospeed(&t, c.speed);
+    ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
+    Frame model;
+    model.adr = c.address;
+    model.cid1 = 0x40;
+    model.cid2 = 0x51;
+    const std::string request = framing::Encode(model);
+    ASSERT_EQ(::write(fd, request.data(), request.size()), static_cast<ssize_t>(request.size()));
+    // Nobody at address 4: a short wait, since nothing comes.
+    std::string reply;
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, c.heard == Receiver::Status::Incomplete ? 300 : 5000) > 0)
+      reply = ReadFrame(fd);
+    Receiver r;
+    Receiver::Status s = Receiver::Status::Incomplete;
+    for (char ch : reply) s = r.Feed(static_cast<uint8_t>(ch));
+    EXPECT_EQ(s, c.heard) << unsigned{c.address} << " " << reply;
+    if (s == Receiver::Status::Fault) {
+      EXPECT_EQ(r.fault(), framing::Fault::BadChecksum);
+    }
+    if (s == Receiver::Status::Frame) {
+      EXPECT_EQ(r.frame().adr, c.address);
+    }
+  }
+  ::close(fd);
+  server.Stop();
+
+  std::vector<sim::Scenario> twice;
+  twice.push_back(sim::Scenario::Parse(R"({"address": 3})", "one"));
+  twice.push_back(sim::Scenario::Parse(R"({"address": 3})", "two"));
+  EXPECT_THROW(sim::LineServer{std::move(twice)}, sim::ScenarioError);
 }
 
 }  // namespace

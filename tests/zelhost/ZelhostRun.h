@@ -66,9 +66,10 @@ class ZelhostTest : public ::testing::Test {
     return path;
   }
 
-  Result Zelhost(const std::string& args) {
-    const std::string cmd =
-        std::string(ZELHOST_PROGRAM) + " " + args + " > '" + dir + "stdout' 2> '" + dir + "stderr'";
+  // `wrapper` runs the program under another, e.g. "timeout -s INT 2 ".
+  Result Zelhost(const std::string& args, const std::string& wrapper = "") {
+    const std::string cmd = wrapper + std::string(ZELHOST_PROGRAM) + " " + args + " > '" + dir +
+                            "stdout' 2> '" + dir + "stderr'";
     const int raw = std::system(cmd.c_str());
     Result r;
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
