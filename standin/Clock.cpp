@@ -59,6 +59,12 @@ uint64_t HostClock::PausedMicroseconds() {
 unsigned int HostClock::LastPause() {
   return lastPause;
 }
+void HostClock::Pause(unsigned int microseconds) {
+  ++pauseCount;
+  pausedUs += microseconds;
+  lastPause = microseconds;
+  if (!IsVirtual()) usleep(microseconds);
+}
 void HostClock::ResetPauses() {
   pauseCount = 0;
   pausedUs = 0;
@@ -71,9 +77,4 @@ extern "C" long long zel_local_time(void) {
   return (zel::HostClock::Now() - zel::kEpoch).total_seconds();
 }
 
-extern "C" void zel_pause(unsigned int microseconds) {
-  ++zel::pauseCount;
-  zel::pausedUs += microseconds;
-  zel::lastPause = microseconds;
-  if (!zel::HostClock::IsVirtual()) usleep(microseconds);
-}
+extern "C" void zel_pause(unsigned int microseconds) { zel::HostClock::Pause(microseconds); }

@@ -15,6 +15,8 @@ class HostClock {
   static void Advance(long seconds);
   static bool IsVirtual();
   static boost::posix_time::ptime Now();
+  // The pause behind the hook: counted, and slept on the wall clock only.
+  static void Pause(unsigned int microseconds);
   // Pauses requested through the hook, and their total, since the last reset.
   static uint64_t PauseCount();
   static uint64_t PausedMicroseconds();

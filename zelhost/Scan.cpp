@@ -28,7 +28,6 @@
 #include "Decoder.h"
 #include "Line.h"
 #include "Port.h"
-#include "ZelClock.h"
 
 namespace zel {
 namespace {
@@ -380,7 +379,7 @@ class SerialLine : public ScanLine {
     return heard_.value_or(Heard{});
   }
 
-  void Pause(unsigned ms) override { zel_pause(ms * 1000u); }
+  void Pause(unsigned ms) override { HostClock::Pause(ms * 1000u); }
 
  private:
   using Clock = std::chrono::steady_clock;
