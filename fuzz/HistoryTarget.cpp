@@ -119,9 +119,12 @@ struct Scratch {
   std::string db;
   std::string page;
   Scratch() {
+    // In memory where there is /dev/shm: runs there are about twice as fast as on a disk.
     const char* tmp = std::getenv("TMPDIR");
-    const std::string base = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") +
-                             "/rvt-fuzz-history-" + std::to_string(getpid());
+    const std::string dir = tmp != nullptr && *tmp          ? tmp
+                            : access("/dev/shm", W_OK) == 0 ? "/dev/shm"
+                                                            : "/tmp";
+    const std::string base = dir + "/rvt-fuzz-history-" + std::to_string(getpid());
     db = base + ".db";
     page = base + ".html";
     Clear();
