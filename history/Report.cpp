@@ -14,6 +14,7 @@
 #include <tuple>
 
 #include "ReportAssets.h"
+#include "Text.h"
 
 namespace zel {
 namespace {
@@ -518,10 +519,8 @@ std::string SessionReport::Page() const {
   w["indentation"] = "";
   w["emitUTF8"] = true;
   w["precision"] = 6;
-  std::string json = Json::writeString(w, s);
-  // Inside a script element a "</" would end it.
-  for (size_t at = 0; (at = json.find("</", at)) != std::string::npos; at += 3)
-    json.replace(at, 2, "<\\/");
+  // Inside a script element "</" ends it and "<!--" starts to hide its end: no markup at all.
+  const std::string json = ForScript(Json::writeString(w, s));
   auto text = [](const unsigned char* bytes) {
     return std::string(reinterpret_cast<const char*>(bytes));
   };

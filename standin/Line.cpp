@@ -88,6 +88,14 @@ void Fail(PMBusProtocol& d, Drop drop, const std::string& detail) {
   if (line.outcome) line.outcome(ReplyOutcome{});
 }
 
+// A reply the device returned from without a next request and without ending its round (parts
+// that do not fill the reply, a command group not the request's): nothing else would show it.
+void Untaken(PMBusProtocol& d) {
+  LineState& line = Line(d);
+  ++line.counters.untaken[Command(d)];
+  Log(d, "reply to " + Command(d) + " not taken by the device, round waits");
+}
+
 // A frame or fault while no request waits: counted, never the device's business.
 void Stray(PMBusProtocol& d, Drop drop) {
   LineState& line = Line(d);
@@ -146,7 +154,7 @@ void OnFrame(PMBusProtocol& d) {
     line.lost = false;
     Log(d, "communication restored");
   }
-  d.HandleReply(&r);
+  if (d.HandleReply(&r) != 0 && !d.outstanding_) Untaken(d);
   if (line.outcome) line.outcome(ReplyOutcome{true, frame.cid1, frame.info});
 }
 

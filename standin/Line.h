@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ struct LineCounters {
   uint64_t requests = 0;  // frames written
   uint64_t replies = 0;   // replies handed to the device
   std::array<uint64_t, kDropKinds> drops{};
+  // Replies handed to the device that it returned from without a request and without ending
+  // the round, by the request they answered ("40 44"): the round waits for the next poll.
+  std::map<std::string, uint64_t> untaken;
 
   uint64_t& operator[](Drop d) { return drops[static_cast<size_t>(d)]; }
   uint64_t operator[](Drop d) const { return drops[static_cast<size_t>(d)]; }

@@ -6,6 +6,7 @@
 
 #include "PortKeeper.h"
 #include "Session.h"
+#include "Text.h"
 
 namespace zel {
 namespace {
@@ -98,7 +99,7 @@ void Session::RunLive() {
     };
     if (options_.trace)
       handlers.retried = [id = p.id](const std::string& why) {
-        std::fprintf(stderr, "[%u] %s\n", id, why.c_str());
+        std::fprintf(stderr, "[%u] %s\n", id, ForTerminal(why).c_str());
       };
     p.keeper = std::make_unique<PortKeeper>(
         io, p.port, p.dev->baudRate_, std::chrono::milliseconds(p.reopenMs), std::move(handlers));

@@ -18,6 +18,7 @@
 #include "Scan.h"
 #include "Session.h"
 #include "SqliteHistory.h"
+#include "Text.h"
 
 namespace zel {
 namespace {
@@ -67,6 +68,30 @@ std::string OptionalString(const Json::Value& config, const char* key, const std
   return v.asString();
 }
 
+// Output for a program passed on as it is; for a terminal, line by line through ForTerminal.
+class TerminalLines : public std::streambuf {
+ public:
+  explicit TerminalLines(std::ostream& to) : to_(to) {}
+  ~TerminalLines() override { TerminalLines::sync(); }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    line_.push_back(traits_type::to_char_type(c));
+    if (line_.back() == '\n') sync();
+    return c;
+  }
+  int sync() override {
+    to_ << ForTerminal(line_) << std::flush;
+    line_.clear();
+    return 0;
+  }
+
+ private:
+  std::ostream& to_;
+  std::string line_;
+};
+
 // A history printed decoded, or its session report written; no configuration, plugin or port
 // is needed.
 int RunExport(const Options& options) {
@@ -77,7 +102,11 @@ int RunExport(const Options& options) {
   try {
     if (!options.from.empty()) range.from = NormalTime(options.from);
     if (!options.to.empty()) range.to = NormalTime(options.to);
-    if (options.report.empty()) {
+    if (options.report.empty() && isatty(STDOUT_FILENO)) {
+      TerminalLines lines(std::cout);
+      std::ostream out(&lines);
+      Export(options.history, options.exportFormat, range, out);
+    } else if (options.report.empty()) {
       Export(options.history, options.exportFormat, range, std::cout);
     } else {
       const ReportFigures f = WriteReport(options.history, range, options.report);
@@ -159,8 +188,9 @@ void Session::OpenOutputs() {
   }
   if (events_ != nullptr) {
     FILE* f = events_;
-    writer_ = std::make_unique<EventWriter>([f](const std::string& line) {
-      std::fputs(line.c_str(), f);
+    const bool terminal = isatty(fileno(f)) != 0;
+    writer_ = std::make_unique<EventWriter>([f, terminal](const std::string& line) {
+      std::fputs((terminal ? ForTerminal(line) : line).c_str(), f);
       std::fputc('\n', f);
       std::fflush(f);
     });
@@ -258,7 +288,7 @@ void Session::CreateDevices() {
     const unsigned int id = p.id;
     if (options_.trace)
       line.trace = [id](const std::string& text) {
-        std::fprintf(stderr, "[%u] %s\n", id, text.c_str());
+        std::fprintf(stderr, "[%u] %s\n", id, ForTerminal(text).c_str());
       };
     devices_.push_back(std::move(p));
     Polled& added = devices_.back();

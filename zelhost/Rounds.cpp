@@ -10,6 +10,7 @@
 #include "Clock.h"
 #include "Decoder.h"
 #include "Session.h"
+#include "Text.h"
 
 namespace zel {
 namespace {
@@ -24,6 +25,11 @@ std::string FaultSummary(const LineCounters& now, const LineCounters& before,
   for (size_t k = 0; k < kDropKinds; ++k) {
     const uint64_t n = now.drops[k] - before.drops[k];
     if (n != 0) add(DropText(static_cast<Drop>(k)), n);
+  }
+  for (const auto& [command, n] : now.untaken) {
+    const auto was = before.untaken.find(command);
+    const uint64_t d = n - (was == before.untaken.end() ? 0 : was->second);
+    if (d != 0) add("reply to " + command + " not taken", d);
   }
   for (const auto& [kind, n] : protocol) add("\"" + kind + "\"", n);
   return out.empty() ? "none" : out;
@@ -138,8 +144,9 @@ std::string AnswerText(const Answer& a) {
 
 }  // namespace
 
+// The summary carries the plugin's texts (the model alarm holds the device's model field).
 void Session::Out(const std::string& line) {
-  std::fputs(line.c_str(), out_);
+  std::fputs(ForTerminal(line).c_str(), out_);
   std::fputc('\n', out_);
   std::fflush(out_);
 }
@@ -192,7 +199,7 @@ void Session::ReportStates(Polled& p) {
 
 void Session::OnEvent(const Event& e) {
   if (e.kind == Event::Kind::Log) {
-    std::fprintf(stderr, "[%u] %s\n", e.device, e.text.c_str());
+    std::fprintf(stderr, "[%u] %s\n", e.device, ForTerminal(e.text).c_str());
     const std::string kind = ProtocolErrorKind(e.text);
     if (!kind.empty()) {
       std::lock_guard<std::mutex> lock(reportMutex_);

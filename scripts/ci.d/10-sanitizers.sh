@@ -26,6 +26,7 @@ fuzz_one() {
   case $target in
     frame) dict=fuzz/frame.dict ;;
     cycle) dict=fuzz/cycle.dict ;;
+    history) dict=fuzz/history.dict ;;
   esac
   local dir=build/asan/fuzz-runs/$target
   mkdir -p "$dir/new"

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Report.h"
+#include "Text.h"
 
 namespace {
 
@@ -181,3 +182,31 @@ TEST(SessionReport, AnEmptyHistoryStillGivesAPage) {
 }
 
 }  // namespace
+
+// Text from the line as a terminal shows it and as the page's data carries it: the boundaries
+// of UTF-8 (overlong forms, surrogates, above U+10FFFF, cut sequences) decide what is escaped.
+TEST(TextFromTheLine, TerminalAndScriptForms) {
+  const struct {
+    std::string text;
+    std::string terminal;
+    std::string script;
+  } rows[] = {
+      {"直流5电池熔丝故障告警\t\n", "直流5电池熔丝故障告警\t\n", "直流5电池熔丝故障告警\t\n"},
+      {"\x1b[2J\r\x7f", "\\x1b[2J\\r\\x7f", "\x1b[2J\r\x7f"},
+      {std::string("a\0b", 3), "a\\x00b", std::string("a\0b", 3)},
+      {"</script><!--&>", "</script><!--&>", "\\u003c/script\\u003e\\u003c!--\\u0026\\u003e"},
+      {"\xE2\x80\xA8\xE2\x80\xA9", "\xE2\x80\xA8\xE2\x80\xA9", "\\u2028\\u2029"},
+      {"\xC0\x80", "\\xc0\\x80", "\\ufffd\\ufffd"},                                  // overlong NUL
+      {"\xED\xA0\x80", "\\xed\\xa0\\x80", "\\ufffd\\ufffd\\ufffd"},                  // a surrogate
+      {"\xF4\x90\x80\x80", "\\xf4\\x90\\x80\\x80", "\\ufffd\\ufffd\\ufffd\\ufffd"},  // > U+10FFFF
+      {"\xF0\x9F\x94\x8B", "\xF0\x9F\x94\x8B", "\xF0\x9F\x94\x8B"},                  // U+1F50B
+      {"\xE7\x9B", "\\xe7\\x9b", "\\ufffd\\ufffd"},  // cut at the end
+      {"\xE7"
+       "a",
+       "\\xe7a", "\\ufffda"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(zel::ForTerminal(row.text), row.terminal) << row.text;
+    EXPECT_EQ(zel::ForScript(row.text), row.script) << row.text;
+  }
+}

@@ -269,6 +269,32 @@ TEST_F(ZelhostTest, ASessionRecordedOnAPtyReplaysToTheSameEvents) {
   EXPECT_EQ(ActiveRules(a, 1, "RC_"), (std::vector<std::string>{"1: RC_0/1"}));
 }
 
+// An AC alarm-state reply whose parts do not fill it: the plugin returns without a request and
+// without ending the round, which waits for the next poll. The host says so once, in the log
+// (the events', and among the frames of --trace), and counts it in the round's faults.
+TEST_F(ZelhostTest, AReplyTheDeviceDoesNotTakeIsLoggedAndCounted) {
+  std::vector<std::string> replies = FixtureReplies();
+  replies.insert(replies.begin() + 3, replies[3] + "00");
+  const std::string line = "zelhost: reply to 40 44 not taken by the device, round waits";
+  const auto events = Replay(replies);
+  size_t logged = 0;
+  for (const auto& e : Only(events, "log")) logged += e["text"].asString() == line;
+  EXPECT_EQ(logged, 1u);
+  EXPECT_EQ(Only(events, "publish").size(), 6u);  // asked again, the round goes on
+
+  const Result r = Zelhost("--config '" + Config() + "' --replay '" + dir + "replay.txt' --trace");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const size_t at = r.err.find("[1] " + line + "\n");
+  ASSERT_NE(at, std::string::npos) << r.err;
+  EXPECT_EQ(r.err.rfind("[1] << ~", at), r.err.rfind("[1] << ~20014000", at)) << r.err;
+  EXPECT_EQ(r.err.find("[1] >> ~", at), r.err.find("[1] >> ~20014044", at)) << r.err;
+  std::vector<std::string> faults;
+  for (const std::string& l : FileLines(dir + "stdout"))
+    if (l.rfind("  faults:", 0) == 0) faults.push_back(l);
+  EXPECT_EQ(faults,
+            (std::vector<std::string>{"  faults: reply to 40 44 not taken 1", "  faults: none"}));
+}
+
 TEST_F(ZelhostTest, TheSummaryShowsEveryUnitAndCountsProtocolErrors) {
   // The scenario beside a configuration in a folder of its own, run from elsewhere: the "sim:"
   // path counts from the configuration's folder.
