@@ -174,7 +174,7 @@ struct SessionReport::Unit {
   int64_t lastTime = 0;
   std::map<int64_t, size_t> steps;  // step between rounds, in seconds: how often
   int64_t smallestStep = 0;
-  std::vector<std::pair<int64_t, int64_t>> longSteps;  // rounds more than 5 smallest steps apart
+  std::vector<std::pair<int64_t, int64_t>> longSteps;  // [round, next round] that may be gaps
   std::vector<Span> spans;
   std::optional<int64_t> thinTo;  // the last round's time, once known: spans are thinned
 
@@ -291,10 +291,23 @@ struct SessionReport::Unit {
     if (rounds == 0) {
       firstTime = time;
     } else {
+      // A gap is a step longer than kGapPeriods median steps, so never one of kGapPeriods
+      // smallest steps or less: those are not kept. A step kept while the smallest was larger
+      // goes once a smaller one comes; one left out then (a session polled more slowly at its
+      // start than later, by more than kGapPeriods times) would not be drawn as a gap.
       const int64_t step = time - lastTime;
       ++steps[step];
-      if (rounds == 1 || step < smallestStep) smallestStep = step;
-      if (step > std::max<int64_t>(smallestStep, 1) * kGapPeriods)
+      const bool firstStep = rounds == 1;
+      if (firstStep || step < smallestStep) {
+        smallestStep = step;
+        const int64_t limit = std::max<int64_t>(smallestStep, 1) * kGapPeriods;
+        longSteps.erase(std::remove_if(longSteps.begin(), longSteps.end(),
+                                       [limit](const std::pair<int64_t, int64_t>& g) {
+                                         return g.second - g.first <= limit;
+                                       }),
+                        longSteps.end());
+      }
+      if (firstStep || step > std::max<int64_t>(smallestStep, 1) * kGapPeriods)
         longSteps.emplace_back(lastTime, time);
     }
     lastTime = time;

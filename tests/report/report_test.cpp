@@ -160,12 +160,13 @@ TEST(SessionReport, AlarmBarsRunFromRaisedToClearedWithinTheRange) {
 
 TEST(SessionReport, ThinnedAsTheRoundsComeTheSamePageAsThinnedAtTheEnd) {
   // A rectifier unit with a module fault now and then, a second module from round 3000 on,
-  // not-available values and the line lost twice; thinned as its rounds come (the time of the
+  // not-available values and the line lost twice, the first time right after the first
+  // round; thinned as its rounds come (the time of the
   // last round known in advance, as a history's reader gives it) or once they are all in.
   auto fill = [](zel::SessionReport& report) {
     long t = 0;
     for (int k = 0; k < 9000; ++k) {
-      t += k == 2500 || k == 7000 ? 600 : k % 40 == 0 ? 4 : 2;
+      t += k == 1 || k == 7000 ? 600 : k % 40 == 0 ? 4 : 2;
       Fields f{{"group_analog", 53.5 + (k % 17) * 0.1},
                {"module_1_analog", k % 13 == 0 ? 0.0 : 20 + (k % 7) * 0.25},
                {"module_1_fault", k % 500 < 3 ? 1.0 : 0.0}};
@@ -186,7 +187,9 @@ TEST(SessionReport, ThinnedAsTheRoundsComeTheSamePageAsThinnedAtTheEnd) {
   fill(asTheyCome);
   EXPECT_EQ(asked, 1);
   const Json::Value s = SessionOf(asTheyCome);
-  EXPECT_EQ(s["units"][0]["gaps"].size(), 2u);
+  const Json::Value& gaps = s["units"][0]["gaps"];
+  ASSERT_EQ(gaps.size(), 2u);
+  EXPECT_EQ(gaps[0][1].asInt64() - gaps[0][0].asInt64(), 600);
   EXPECT_GT(s["units"][0]["thinned"].asUInt(), 1u);
   EXPECT_EQ(s, SessionOf(atTheEnd));
 }
