@@ -123,7 +123,11 @@ void SqliteHistory::Commit() {
 // Inside the round's transaction. Only the oldest rows are looked at, so that a commit never
 // waits on a large delete: a history made before --keep-days is cut down a little each round.
 void SqliteHistory::Prune() {
-  const auto keep = boost::posix_time::seconds(static_cast<long>(*keepDays_ * 86400.0));
+  // Some 31 years or more: nothing saved is that old (and the seconds would not fit a 32-bit
+  // long on the controller).
+  const double keepS = *keepDays_ * 86400.0;
+  if (!(keepS < 1e9)) return;
+  const auto keep = boost::posix_time::seconds(static_cast<long>(keepS));
   const std::string cutoff = HistoryTime(newest_ - keep);
   {
     Statement s(db_,
