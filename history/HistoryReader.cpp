@@ -17,6 +17,7 @@ HistoryReader::HistoryReader(const std::string& path) : path_(path) {
       hasAlarms_ = hasAlarms_ || s.Text(0) == "alarms";
     }
     if (!hasImages) throw std::runtime_error("no history table");
+    Exec(db_, "BEGIN");
   } catch (const std::exception& e) {
     sqlite3_close(db_);
     db_ = nullptr;
@@ -46,6 +47,21 @@ void BindRange(Statement& s, const HistoryRange& range) {
   if (!range.to.empty()) s.Bind(k++, range.to);
 }
 
+// The columns id, data_id, time, image; the image's buffer is used again from row to row.
+void Read(Statement& s, SavedImage& row) {
+  row.row = s.Int(0);
+  row.dataId = static_cast<unsigned int>(s.Int(1));
+  row.time = s.Text(2);
+  const auto* p = static_cast<const uint8_t*>(sqlite3_column_blob(s.get(), 3));
+  row.image.assign(p, p + sqlite3_column_bytes(s.get(), 3));
+}
+
+SavedImage Row(Statement& s) {
+  SavedImage row;
+  Read(s, row);
+  return row;
+}
+
 }  // namespace
 
 void HistoryReader::Images(const HistoryRange& range,
@@ -55,18 +71,39 @@ void HistoryReader::Images(const HistoryRange& range,
         "SELECT id, data_id, time, image FROM history" + Where(range, "data_id") + " ORDER BY id";
     Statement s(db_, sql.c_str());
     BindRange(s, range);
+    SavedImage row;
     while (s.Step() == SQLITE_ROW) {
-      SavedImage row;
-      row.row = s.Int(0);
-      row.dataId = static_cast<unsigned int>(s.Int(1));
-      row.time = s.Text(2);
-      const auto* p = static_cast<const uint8_t*>(sqlite3_column_blob(s.get(), 3));
-      row.image.assign(p, p + sqlite3_column_bytes(s.get(), 3));
+      Read(s, row);
       fn(row);
     }
   } catch (const std::runtime_error& e) {
     throw std::runtime_error("history " + path_ + ": " + e.what());
   }
+}
+
+std::optional<SavedImage> HistoryReader::LastImage(
+    const HistoryRange& range, const std::function<bool(const SavedImage&)>& accept) {
+  try {
+    const std::string sql = "SELECT id, data_id, time, image FROM history" +
+                            Where(range, "data_id") + " ORDER BY id DESC";
+    Statement s(db_, sql.c_str());
+    BindRange(s, range);
+    while (s.Step() == SQLITE_ROW) {
+      SavedImage row = Row(s);
+      if (accept(row)) return row;
+    }
+  } catch (const std::runtime_error& e) {
+    throw std::runtime_error("history " + path_ + ": " + e.what());
+  }
+  return std::nullopt;
+}
+
+std::optional<std::pair<std::string, std::string>> HistoryReader::Held() {
+  Statement first(db_, "SELECT time FROM history ORDER BY id LIMIT 1");
+  if (first.Step() != SQLITE_ROW) return std::nullopt;
+  Statement last(db_, "SELECT time FROM history ORDER BY id DESC LIMIT 1");
+  last.Step();
+  return std::make_pair(first.Text(0), last.Text(0));
 }
 
 void HistoryReader::Alarms(const HistoryRange& range,

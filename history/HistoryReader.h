@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "History.h"
@@ -34,14 +35,20 @@ struct SavedImage {
 
 class HistoryReader {
  public:
-  // Opens the database read-only; throws std::runtime_error when it does not open or is not
-  // a history.
+  // Opens the database read-only, in one read transaction: every read sees the history as it
+  // was at the first, while a session goes on writing. Throws std::runtime_error when it does
+  // not open or is not a history.
   explicit HistoryReader(const std::string& path);
   ~HistoryReader();
   HistoryReader(const HistoryReader&) = delete;
   HistoryReader& operator=(const HistoryReader&) = delete;
 
   void Images(const HistoryRange& range, const std::function<void(const SavedImage&)>& fn);
+  // The newest image of the range that `accept` takes, looking back from the newest.
+  std::optional<SavedImage> LastImage(const HistoryRange& range,
+                                      const std::function<bool(const SavedImage&)>& accept);
+  // The times of the first and the last image the history holds; none when it holds none.
+  std::optional<std::pair<std::string, std::string>> Held();
   // A history written before alarms were kept has none.
   void Alarms(const HistoryRange& range, const std::function<void(const AlarmRecord&)>& fn);
 

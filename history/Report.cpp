@@ -7,6 +7,7 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <regex>
@@ -132,21 +133,56 @@ Json::Value Number(float v) {
 
 }  // namespace
 
+// A unit's rounds as the page draws them, kept as they come: spans of rounds (one per round,
+// or with more than 2 * kColumns rounds one per equal span of time between the first and the
+// last round), each with the smallest and largest value of every column and where they came,
+// the step histogram for the round period, and the steps long enough to be gaps. Nothing here
+// grows with the number of rounds beyond 2 * kColumns.
 struct SessionReport::Unit {
   struct Column {
     ColumnStyle style;
-    std::vector<float> values;  // NaN: no value
-    size_t missing = 0;         // rounds the power system marked it not available
+    size_t missing = 0;  // rounds the power system marked it not available
+  };
+  // One column within a span: its extremes with the rounds they came in, or for marks the value
+  // of the first marked round.
+  struct Cell {
+    float lo = kNaN;
+    float hi = kNaN;
+    size_t loAt = 0;
+    size_t hiAt = 0;
+    bool marked = false;
+    float mark = kNaN;
+  };
+  struct Span {
+    size_t begin = 0;  // rounds [begin, end)
+    size_t end = 0;
+    int64_t first = 0;  // times of its first and last round
+    int64_t last = 0;
+    size_t index = 0;         // the span of time it falls in, when thinned
+    std::vector<Cell> cells;  // per column; a column added later has none here
   };
 
   unsigned dataId = 0;
   unsigned dataType = 0;
-  std::vector<int64_t> times;
   std::vector<std::string> layout;  // the field names of the last image
   std::vector<int> slots;           // per field of the layout: its column, or -1
   std::vector<Column> columns;
   std::map<std::string, size_t> columnOf;
   unsigned count = 0;  // channels or modules in the last image
+
+  size_t rounds = 0;
+  int64_t firstTime = 0;
+  int64_t lastTime = 0;
+  std::map<int64_t, size_t> steps;  // step between rounds, in seconds: how often
+  int64_t smallestStep = 0;
+  std::vector<std::pair<int64_t, int64_t>> longSteps;  // [round, next round] that may be gaps
+  std::vector<Span> spans;
+  std::optional<int64_t> thinTo;  // the last round's time, once known: spans are thinned
+
+  // The round being read.
+  bool pending = false;
+  int64_t time = 0;
+  std::vector<float> values;  // per column, NaN: no value
 
   int ColumnFor(const std::string& name) {
     auto it = columnOf.find(name);
@@ -155,69 +191,144 @@ struct SessionReport::Unit {
     if (!style) return -1;
     Column c;
     c.style = *style;
-    c.values.assign(times.size(), kNaN);
     columns.push_back(std::move(c));
+    values.push_back(kNaN);
     columnOf[name] = columns.size() - 1;
     return static_cast<int>(columns.size() - 1);
   }
 
   // Typical time between rounds: the median step.
   int64_t Period() const {
-    std::vector<int64_t> steps;
-    for (size_t k = 1; k < times.size(); ++k) steps.push_back(times[k] - times[k - 1]);
-    if (steps.empty()) return 0;
-    std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
-    return steps[steps.size() / 2];
+    size_t seen = 0;
+    const size_t middle = (rounds > 0 ? rounds - 1 : 0) / 2;
+    for (const auto& [step, n] : steps) {
+      seen += n;
+      if (seen > middle) return step;
+    }
+    return 0;
   }
 
   // Spans without a round for longer than kGapPeriods periods, as [last round, next round].
   std::vector<std::pair<int64_t, int64_t>> Gaps() const {
     std::vector<std::pair<int64_t, int64_t>> out;
     const int64_t limit = std::max<int64_t>(Period(), 1) * kGapPeriods;
-    for (size_t k = 1; k < times.size(); ++k)
-      if (times[k] - times[k - 1] > limit) out.emplace_back(times[k - 1], times[k]);
+    for (const auto& g : longSteps)
+      if (g.second - g.first > limit) out.push_back(g);
     return out;
+  }
+
+  size_t IndexOf(int64_t t, int64_t last) const {
+    const double first = static_cast<double>(firstTime);
+    const double span = std::max(1.0, static_cast<double>(last) - first);
+    const double at = std::max(0.0, (static_cast<double>(t) - first) / span * kColumns);
+    return std::min(kColumns - 1, static_cast<size_t>(at));
+  }
+
+  // The spans thinned to one per span of time up to `last`; a span of time without rounds
+  // gives none.
+  static void Merge(Span& into, const Span& next) {
+    into.end = next.end;
+    into.last = next.last;
+    if (into.cells.size() < next.cells.size()) into.cells.resize(next.cells.size());
+    for (size_t c = 0; c < next.cells.size(); ++c) {
+      Cell& a = into.cells[c];
+      const Cell& b = next.cells[c];
+      if (!std::isnan(b.lo) && (std::isnan(a.lo) || b.lo < a.lo)) {
+        a.lo = b.lo;
+        a.loAt = b.loAt;
+      }
+      if (!std::isnan(b.hi) && (std::isnan(a.hi) || b.hi > a.hi)) {
+        a.hi = b.hi;
+        a.hiAt = b.hiAt;
+      }
+      if (!a.marked && b.marked) {
+        a.marked = true;
+        a.mark = b.mark;
+      }
+    }
+  }
+
+  void Add(std::vector<Span>& to, Span span, int64_t last) const {
+    span.index = IndexOf(span.first, last);
+    if (!to.empty() && to.back().index == span.index) {
+      Merge(to.back(), span);
+    } else {
+      to.push_back(std::move(span));
+    }
+  }
+
+  std::vector<Span> Thinned(const std::vector<Span>& single, int64_t last) const {
+    std::vector<Span> out;
+    for (const Span& s : single) Add(out, s, last);
+    return out;
+  }
+
+  // The round read so far goes into its span.
+  void EndRound(const std::function<std::optional<int64_t>(unsigned)>& lastRound) {
+    if (!pending) return;
+    pending = false;
+    Span s;
+    s.begin = rounds;
+    s.end = rounds + 1;
+    s.first = s.last = time;
+    s.cells.resize(columns.size());
+    for (size_t c = 0; c < columns.size(); ++c) {
+      const float v = values[c];
+      if (std::isnan(v)) continue;
+      Cell& cell = s.cells[c];
+      if (columns[c].style.marks) {
+        if (v == 0) continue;
+        // A mark stands at the module's value.
+        const auto on = columnOf.find(columns[c].style.markOn);
+        const float at = on != columnOf.end() ? values[on->second] : 0.0f;
+        cell.marked = true;
+        cell.mark = std::isnan(at) ? 0.0f : at;
+        continue;
+      }
+      cell.lo = cell.hi = v;
+      cell.loAt = cell.hiAt = rounds;
+    }
+    std::fill(values.begin(), values.end(), kNaN);
+    if (rounds == 0) {
+      firstTime = time;
+    } else {
+      // A gap is a step longer than kGapPeriods median steps, so never one of kGapPeriods
+      // smallest steps or less: those are not kept. A step kept while the smallest was larger
+      // goes once a smaller one comes; one left out then (a session polled more slowly at its
+      // start than later, by more than kGapPeriods times) would not be drawn as a gap.
+      const int64_t step = time - lastTime;
+      ++steps[step];
+      const bool firstStep = rounds == 1;
+      if (firstStep || step < smallestStep) {
+        smallestStep = step;
+        const int64_t limit = std::max<int64_t>(smallestStep, 1) * kGapPeriods;
+        longSteps.erase(std::remove_if(longSteps.begin(), longSteps.end(),
+                                       [limit](const std::pair<int64_t, int64_t>& g) {
+                                         return g.second - g.first <= limit;
+                                       }),
+                        longSteps.end());
+      }
+      if (firstStep || step > std::max<int64_t>(smallestStep, 1) * kGapPeriods)
+        longSteps.emplace_back(lastTime, time);
+    }
+    lastTime = time;
+    ++rounds;
+    if (thinTo) {
+      Add(spans, std::move(s), *thinTo);
+      return;
+    }
+    spans.push_back(std::move(s));
+    if (rounds > 2 * kColumns && lastRound) {
+      // From here on the spans of time: they need the time of the last round.
+      if (const auto last = lastRound(dataId)) {
+        thinTo = *last;
+        spans = Thinned(spans, *thinTo);
+      }
+    }
   }
 
   Json::Value ToJson() const;
 };
-
-namespace {
-
-// The rounds a page point stands for: [begin, end) of the unit's rounds.
-struct Bucket {
-  size_t begin;
-  size_t end;
-};
-
-// One bucket per round, or with more than 2 * kColumns rounds one per equal span of time; a
-// span without rounds gives no bucket.
-std::vector<Bucket> Buckets(const std::vector<int64_t>& times) {
-  std::vector<Bucket> out;
-  const size_t n = times.size();
-  if (n <= 2 * SessionReport::kColumns) {
-    for (size_t k = 0; k < n; ++k) out.push_back({k, k + 1});
-    return out;
-  }
-  const double first = static_cast<double>(times.front());
-  const double span = std::max(1.0, static_cast<double>(times.back()) - first);
-  size_t begin = 0;
-  size_t index = 0;
-  for (size_t k = 0; k < n; ++k) {
-    const size_t b = std::min(SessionReport::kColumns - 1,
-                              static_cast<size_t>((static_cast<double>(times[k]) - first) / span *
-                                                  SessionReport::kColumns));
-    if (k > 0 && b != index) {
-      out.push_back({begin, k});
-      begin = k;
-    }
-    index = b;
-  }
-  out.push_back({begin, n});
-  return out;
-}
-
-}  // namespace
 
 Json::Value SessionReport::Unit::ToJson() const {
   Json::Value u(Json::objectValue);
@@ -231,9 +342,9 @@ Json::Value SessionReport::Unit::ToJson() const {
       ++members;
   u["count"] = std::max(count, members);
   u["count_of"] = dataType == kAcType ? "channels" : dataType == kRcType ? "modules" : "";
-  u["rounds"] = static_cast<Json::UInt64>(times.size());
-  u["first"] = static_cast<Json::Int64>(times.front());
-  u["last"] = static_cast<Json::Int64>(times.back());
+  u["rounds"] = static_cast<Json::UInt64>(rounds);
+  u["first"] = static_cast<Json::Int64>(firstTime);
+  u["last"] = static_cast<Json::Int64>(lastTime);
   u["period"] = static_cast<Json::Int64>(Period());
   Json::Value& gaps = u["gaps"] = Json::Value(Json::arrayValue);
   const auto gapList = Gaps();
@@ -244,60 +355,45 @@ Json::Value SessionReport::Unit::ToJson() const {
     gaps.append(pair);
   }
 
-  // Points: per bucket its first and last round (one for a bucket of one round), each series
+  // Points: per span its first and last round (one for a span of one round), each series
   // with its smallest and largest value in the order they came; a point of nulls inside each
   // gap so that no line crosses it.
-  const std::vector<Bucket> buckets = Buckets(times);
+  std::vector<Span> thinned;
+  const std::vector<Span>* shown = &spans;
+  if (!thinTo && rounds > 2 * kColumns) {
+    thinned = Thinned(spans, lastTime);
+    shown = &thinned;
+  }
   size_t widest = 1;
-  for (const Bucket& b : buckets) widest = std::max(widest, b.end - b.begin);
+  for (const Span& b : *shown) widest = std::max(widest, b.end - b.begin);
   u["thinned"] = static_cast<Json::UInt64>(widest > 1 ? widest : 0);
   std::vector<int64_t> xs;
   std::vector<std::vector<float>> ys(columns.size());
   auto gap = gapList.begin();
-  for (const Bucket& b : buckets) {
-    if (gap != gapList.end() && times[b.begin] >= gap->second) {
+  for (const Span& b : *shown) {
+    if (gap != gapList.end() && b.first >= gap->second) {
       xs.push_back((gap->first + gap->second) / 2);
       for (auto& y : ys) y.push_back(kNaN);
       ++gap;
     }
     const bool two = b.end - b.begin > 1;
-    xs.push_back(times[b.begin]);
-    if (two) xs.push_back(times[b.end - 1]);
+    xs.push_back(b.first);
+    if (two) xs.push_back(b.last);
     for (size_t c = 0; c < columns.size(); ++c) {
-      const Column& col = columns[c];
-      const std::vector<float>* values = &col.values;
-      if (col.style.marks) {
-        // A mark stands at the module's value, drawn once per bucket at most.
-        const auto on = columnOf.find(col.style.markOn);
-        float at = kNaN;
-        for (size_t k = b.begin; k < b.end; ++k)
-          if (!std::isnan(col.values[k]) && col.values[k] != 0) {
-            at = on != columnOf.end() ? columns[on->second].values[k] : 0.0f;
-            if (std::isnan(at)) at = 0.0f;
-            break;
-          }
-        ys[c].push_back(at);
+      const Cell cell = c < b.cells.size() ? b.cells[c] : Cell{};
+      if (columns[c].style.marks) {
+        ys[c].push_back(cell.marked ? cell.mark : kNaN);
         if (two) ys[c].push_back(kNaN);
         continue;
       }
-      size_t lo = b.end;
-      size_t hi = b.end;
-      for (size_t k = b.begin; k < b.end; ++k) {
-        const float v = (*values)[k];
-        if (std::isnan(v)) continue;
-        if (lo == b.end || v < (*values)[lo]) lo = k;
-        if (hi == b.end || v > (*values)[hi]) hi = k;
-      }
-      const float vlo = lo == b.end ? kNaN : (*values)[lo];
-      const float vhi = hi == b.end ? kNaN : (*values)[hi];
       if (!two) {
-        ys[c].push_back(vlo);
-      } else if (lo <= hi) {
-        ys[c].push_back(vlo);
-        ys[c].push_back(vhi);
+        ys[c].push_back(cell.lo);
+      } else if (std::isnan(cell.lo) || cell.loAt <= cell.hiAt) {
+        ys[c].push_back(cell.lo);
+        ys[c].push_back(cell.hi);
       } else {
-        ys[c].push_back(vhi);
-        ys[c].push_back(vlo);
+        ys[c].push_back(cell.hi);
+        ys[c].push_back(cell.lo);
       }
     }
   }
@@ -336,6 +432,19 @@ void SessionReport::SetRange(pt::ptime from, pt::ptime to) {
   to_ = to;
 }
 
+void SessionReport::SetLastRound(std::function<std::optional<pt::ptime>(unsigned)> lastRound) {
+  lastRound_ = [fn = std::move(lastRound)](unsigned dataId) -> std::optional<int64_t> {
+    const auto t = fn(dataId);
+    if (!t || t->is_special()) return std::nullopt;
+    return Seconds(*t);
+  };
+}
+
+void SessionReport::SetHeld(const std::string& first, const std::string& last) {
+  heldFirst_ = first;
+  heldLast_ = last;
+}
+
 void SessionReport::BeginImage(unsigned dataId, unsigned dataType, pt::ptime time,
                                size_t fieldCount) {
   auto& slot = units_[dataId];
@@ -345,10 +454,11 @@ void SessionReport::BeginImage(unsigned dataId, unsigned dataType, pt::ptime tim
     slot->dataType = dataType;
   }
   current_ = slot.get();
+  current_->EndRound(lastRound_);
   field_ = 0;
   ++images_;
-  current_->times.push_back(Seconds(time));
-  for (auto& c : current_->columns) c.values.push_back(kNaN);
+  current_->pending = true;
+  current_->time = Seconds(time);
   current_->layout.reserve(fieldCount);
   current_->count = 0;
 }
@@ -371,7 +481,7 @@ void SessionReport::Value(const std::string& name, double value) {
     ++c.missing;
     return;
   }
-  c.values.back() = v;
+  u.values[static_cast<size_t>(slot)] = v;
 }
 
 void SessionReport::AddAlarm(const AlarmRecord& alarm) {
@@ -483,10 +593,11 @@ std::string SessionReport::Page() const {
   size_t rounds = 0;
   Json::Value& units = s["units"] = Json::Value(Json::arrayValue);
   for (const auto& [id, unit] : units_) {
-    if (unit->times.empty()) continue;
-    roundFirst = std::min(roundFirst, unit->times.front());
-    roundLast = std::max(roundLast, unit->times.back());
-    rounds = std::max(rounds, unit->times.size());
+    unit->EndRound(lastRound_);  // the unit's last round, still being read
+    if (unit->rounds == 0) continue;
+    roundFirst = std::min(roundFirst, unit->firstTime);
+    roundLast = std::max(roundLast, unit->lastTime);
+    rounds = std::max(rounds, unit->rounds);
     units.append(unit->ToJson());
   }
   const int64_t start = !from_.is_special() ? Seconds(from_)
@@ -512,6 +623,9 @@ std::string SessionReport::Page() const {
   const bool any = first != std::numeric_limits<int64_t>::max();
   s["first"] = any ? Json::Value(static_cast<Json::Int64>(first)) : Json::Value();
   s["last"] = any ? Json::Value(static_cast<Json::Int64>(std::max(first, last))) : Json::Value();
+  // What the history holds, whatever the range: its first and last round kept.
+  s["held_first"] = heldFirst_;
+  s["held_last"] = heldLast_;
   s["columns"] = static_cast<Json::UInt64>(kColumns);
   s["gap_periods"] = kGapPeriods;
 

@@ -2,8 +2,10 @@
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,8 +39,18 @@ class SessionReport {
   // The range asked for, shown in the head; either end may be not_a_date_time.
   void SetRange(boost::posix_time::ptime from, boost::posix_time::ptime to);
 
+  // Where the time of a unit's last round can be asked for before its rounds are all in (the
+  // reader's, for a history): a unit with more than 2 * kColumns rounds is then thinned as its
+  // rounds come, and the report's memory does not grow with them. Without it, the rounds are
+  // kept until the page is written.
+  void SetLastRound(
+      std::function<std::optional<boost::posix_time::ptime>(unsigned dataId)> lastRound);
+
+  // The first and last round the history holds (times as it writes them), for the head.
+  void SetHeld(const std::string& first, const std::string& last);
+
   // One saved image, decoded: (name, value) pairs in layout order; the images of a data id
-  // come in time order. Fields the page does not draw are left out.
+  // come in the order they were saved. Fields the page does not draw are left out.
   template <class Fields>
   void AddImage(unsigned dataId, unsigned dataType, boost::posix_time::ptime time,
                 const Fields& fields) {
@@ -73,6 +85,9 @@ class SessionReport {
   size_t field_ = 0;
   size_t images_ = 0;
   size_t undecoded_ = 0;
+  std::function<std::optional<int64_t>(unsigned)> lastRound_;
+  std::string heldFirst_;
+  std::string heldLast_;
   std::vector<AlarmRecord> alarms_;
   std::vector<int64_t> alarmTimes_;  // of alarms_, in seconds
 };

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <limits>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -77,6 +78,18 @@ ReportFigures WriteReport(const std::string& database, const HistoryRange& range
   SessionReport report;
   report.SetRange(TimeOf(range.from), TimeOf(range.to));
   ReportFigures figures;
+  if (const auto held = reader.Held()) report.SetHeld(held->first, held->second);
+  // An image is drawn when it fits a layout and its time reads.
+  auto drawn = [](const SavedImage& saved) {
+    return LayoutOf(DataTypeOf(saved.image)) != nullptr && !TimeOf(saved.time).is_special();
+  };
+  report.SetLastRound([&](unsigned dataId) -> std::optional<boost::posix_time::ptime> {
+    HistoryRange unit = range;
+    unit.dataId = dataId;
+    const auto last = reader.LastImage(unit, drawn);
+    if (!last) return std::nullopt;
+    return TimeOf(last->time);
+  });
   std::map<std::pair<int, size_t>, std::vector<Slot>> plans;
   reader.Images(range, [&](const SavedImage& saved) {
     const int type = DataTypeOf(saved.image);

@@ -8,9 +8,18 @@
 
 namespace zel {
 
-SqliteHistory::SqliteHistory(const std::string& path) : path_(path) {
+SqliteHistory::SqliteHistory(const std::string& path, std::optional<double> keepDays)
+    : path_(path), keepDays_(keepDays) {
   db_ = OpenDatabase(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
   try {
+    // Only a database without tables takes a new auto_vacuum mode; it must come first.
+    bool created = false;
+    {
+      Statement s(db_, "SELECT COUNT(*) FROM sqlite_master");
+      s.Step();
+      created = s.Int(0) == 0;
+    }
+    if (created) Exec(db_, "PRAGMA auto_vacuum=INCREMENTAL");
     // WAL with NORMAL: a commit is not synced, yet a cut never leaves a damaged file.
     Exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
     Exec(db_,
@@ -32,11 +41,21 @@ SqliteHistory::SqliteHistory(const std::string& path) : path_(path) {
          " state TEXT NOT NULL CHECK (state IN ('raised', 'cleared')),"
          " time TEXT NOT NULL);"
          "CREATE INDEX IF NOT EXISTS alarms_by_rule ON alarms (device, rule_id, seq, id);");
+    // The write-ahead file of one large transaction is not kept at its largest.
+    Exec(db_, "PRAGMA journal_size_limit=4194304");
+    Statement mode(db_, "PRAGMA auto_vacuum");
+    mode.Step();
+    shrinks_ = mode.Int(0) == 2;
   } catch (const std::exception& e) {
     sqlite3_close(db_);
     db_ = nullptr;
     throw std::runtime_error("history " + path + ": " + e.what());
   }
+  if (keepDays_ && !shrinks_ && path != ":memory:")
+    std::fprintf(stderr,
+                 "zelhost: history %s was made without auto_vacuum: old rows are deleted and "
+                 "their pages reused, but the file will not shrink\n",
+                 path.c_str());
 }
 
 SqliteHistory::~SqliteHistory() {
@@ -66,6 +85,7 @@ void SqliteHistory::Append(unsigned int device, boost::posix_time::ptime when,
     s.Bind(2, HistoryTime(when));
     sqlite3_bind_blob(s.get(), 3, image.data(), static_cast<int>(image.size()), SQLITE_TRANSIENT);
     s.Step();
+    if (newest_.is_special() || when > newest_) newest_ = when;
   });
 }
 
@@ -92,11 +112,57 @@ void SqliteHistory::Commit() {
   if (!inRound_ || db_ == nullptr) return;
   inRound_ = false;
   try {
+    if (keepDays_ && !newest_.is_special()) Prune();
     Exec(db_, "COMMIT");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zelhost: history %s: %s\n", path_.c_str(), e.what());
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   }
+}
+
+// Inside the round's transaction. Only the oldest rows are looked at, so that a commit never
+// waits on a large delete: a history made before --keep-days is cut down a little each round.
+void SqliteHistory::Prune() {
+  // Some 31 years or more: nothing saved is that old (and the seconds would not fit a 32-bit
+  // long on the controller).
+  const double keepS = *keepDays_ * 86400.0;
+  if (!(keepS < 1e9)) return;
+  const auto keep = boost::posix_time::seconds(static_cast<long>(keepS));
+  const std::string cutoff = HistoryTime(newest_ - keep);
+  {
+    Statement s(db_,
+                "DELETE FROM history WHERE id IN (SELECT id FROM"
+                " (SELECT id, time FROM history ORDER BY id LIMIT ?) WHERE time < ?)");
+    s.Bind(1, int64_t{kPruneRows});
+    s.Bind(2, cutoff);
+    s.Step();
+  }
+  {
+    // The newest event of an alarm that is raised stays however old it is; those are few (one
+    // per rule at most), the rest are looked at oldest first.
+    Statement s(db_,
+                "DELETE FROM alarms WHERE id IN (SELECT id FROM"
+                " (SELECT id, time FROM alarms a WHERE NOT (a.state = 'raised' AND a.id ="
+                "  (SELECT MAX(id) FROM alarms b WHERE b.device = a.device"
+                "   AND b.rule_id = a.rule_id AND b.seq = a.seq))"
+                "  ORDER BY id LIMIT ?) WHERE time < ?)");
+    s.Bind(1, int64_t{kPruneRows});
+    s.Bind(2, cutoff);
+    s.Step();
+  }
+  if (shrinks_) {
+    const std::string vacuum = "PRAGMA incremental_vacuum(" + std::to_string(kVacuumPages) + ")";
+    Exec(db_, vacuum.c_str());
+  }
+}
+
+std::optional<std::pair<std::string, std::string>> SqliteHistory::Held() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Statement first(db_, "SELECT time FROM history ORDER BY id LIMIT 1");
+  if (first.Step() != SQLITE_ROW) return std::nullopt;
+  Statement last(db_, "SELECT time FROM history ORDER BY id DESC LIMIT 1");
+  last.Step();
+  return std::make_pair(first.Text(0), last.Text(0));
 }
 
 std::optional<std::vector<unsigned char>> SqliteHistory::Newest(unsigned int device) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <iostream>
 #include <set>
+#include <sstream>
 
 #include "Clock.h"
 #include "Export.h"
@@ -166,6 +167,15 @@ void Session::Configure() {
       options_.history.empty()
           ? FromConfig(options_.config, OptionalString(config_, "history", options_.config))
           : options_.history;
+  const Json::Value& keep = config_["keep_days"];
+  if (!keep.isNull() && !(keep.isNumeric() && keep.asDouble() > 0))
+    throw UserError("configuration " + options_.config +
+                    ": \"keep_days\" is not a number of days above 0");
+  if (options_.keepDays > 0) {
+    keepDays_ = options_.keepDays;
+  } else if (!keep.isNull()) {
+    keepDays_ = keep.asDouble();
+  }
   const Json::Value& devices = config_["devices"];
   if (!devices.isArray() || devices.empty())
     throw UserError("configuration " + options_.config + ": \"devices\" is not a list of devices");
@@ -207,8 +217,27 @@ void Session::OpenOutputs() {
     *f << "# zelhost recording, started " << boost::posix_time::to_simple_string(HostClock::Now())
        << '\n';
   }
+  // Without a database nothing reads the images back but the summary: keep only the newest,
+  // so that a long replay does not grow in memory.
+  if (historyPath_.empty()) {
+    history_ = std::make_shared<MemoryHistory>(true);
+    return;
+  }
   try {
-    history_ = std::make_shared<SqliteHistory>(historyPath_.empty() ? ":memory:" : historyPath_);
+    auto history = std::make_shared<SqliteHistory>(historyPath_, keepDays_);
+    // What the history holds as the session starts.
+    if (!writer_) {
+      const auto held = history->Held();
+      std::string line = "history " + historyPath_ + ": ";
+      line += held ? "rounds kept from " + held->first + " to " + held->second : "no rounds yet";
+      if (keepDays_) {
+        std::ostringstream days;
+        days << *keepDays_;
+        line += ", keeping the last " + days.str() + " days";
+      }
+      Out(line);
+    }
+    history_ = std::move(history);
   } catch (const std::exception& e) {
     throw UserError(e.what());
   }

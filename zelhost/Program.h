@@ -17,6 +17,7 @@ struct Options {
   std::string record;   // replies as received, in the replay format
   std::string history;  // SQLite file; overrides the configuration's "history"
   uint64_t rounds = 0;  // stop after this many complete rounds of every device; 0: no limit
+  double keepDays = 0;  // keep the history's last N days (overrides "keep_days"); 0: all
   bool trace = false;
   // Export of the history instead of a session: "csv", "jsonl" or "alarms", over a range.
   std::string exportFormat;

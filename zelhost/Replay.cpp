@@ -66,14 +66,20 @@ ReplayLine ParseLine(const std::string& text, int lineNo) {
 
 }  // namespace
 
+std::optional<ReplayLine> ReplayReader::Next() {
+  while (std::getline(in_, raw_)) {
+    ++lineNo_;
+    const std::string text = Trim(raw_);
+    if (text.empty() || text[0] == '#') continue;
+    return ParseLine(text, lineNo_);
+  }
+  return std::nullopt;
+}
+
 std::vector<ReplayLine> ParseReplay(std::istream& in) {
   std::vector<ReplayLine> out;
-  std::string raw;
-  for (int lineNo = 1; std::getline(in, raw); ++lineNo) {
-    const std::string text = Trim(raw);
-    if (text.empty() || text[0] == '#') continue;
-    out.push_back(ParseLine(text, lineNo));
-  }
+  ReplayReader reader(in);
+  while (auto line = reader.Next()) out.push_back(std::move(*line));
   return out;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <istream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -38,6 +39,21 @@ class ReplayError : public std::runtime_error {
 
  private:
   int line_;
+};
+
+// A replay file read a line at a time, as the session asks for replies: its length does not
+// count in the program's memory.
+class ReplayReader {
+ public:
+  explicit ReplayReader(std::istream& in) : in_(in) {}
+  // The next line that counts; none at the end of the file. Throws ReplayError for a line that
+  // does not parse.
+  std::optional<ReplayLine> Next();
+
+ private:
+  std::istream& in_;
+  int lineNo_ = 0;
+  std::string raw_;
 };
 
 // The lines that count, in order; throws ReplayError at the first line that does not parse.

@@ -18,14 +18,20 @@ constexpr unsigned kIdlePassLimit = 100;
 }  // namespace
 
 void Session::RunReplay() {
+  // Read twice, a line at a time: once to refuse a file with a line that does not parse before
+  // anything runs, then as the devices ask for replies.
   std::ifstream in(options_.replay);
   if (!in) throw UserError("cannot read replay " + options_.replay + ": " + std::strerror(errno));
-  std::vector<ReplayLine> lines;
   try {
-    lines = ParseReplay(in);
+    ReplayReader check(in);
+    while (check.Next()) {
+    }
   } catch (const ReplayError& e) {
     throw UserError("replay " + options_.replay + " " + e.what());
   }
+  in.clear();
+  in.seekg(0);
+  ReplayReader reader(in);
 
   std::deque<Polled*> waiting;  // devices whose request waits for a line, oldest first
   // Work items run after each call, in order, so the events come in the same order every time.
@@ -41,7 +47,6 @@ void Session::RunReplay() {
   };
 
   for (Polled& p : devices_) p.dev->OpenPort();
-  size_t next = 0;
   unsigned idlePasses = 0;
   bool first = true;
   while (!stop_) {
@@ -57,10 +62,13 @@ void Session::RunReplay() {
     idlePasses = 0;
     Polled& p = *waiting.front();
     waiting.pop_front();
-    while (next < lines.size() && lines[next].kind == ReplayLine::Kind::Advance)
-      HostClock::Advance(lines[next++].seconds);
-    if (next == lines.size()) break;  // the file has run out
-    const ReplayLine& line = lines[next++];
+    std::optional<ReplayLine> next = reader.Next();
+    while (next && next->kind == ReplayLine::Kind::Advance) {
+      HostClock::Advance(next->seconds);
+      next = reader.Next();
+    }
+    if (!next) break;  // the file has run out
+    const ReplayLine& line = *next;
     if (line.kind == ReplayLine::Kind::Timeout) {
       call(p, [&p] { ReplyMissing(*p.dev); });
       continue;

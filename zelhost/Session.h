@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -84,6 +85,7 @@ class Session {
   Json::Value config_;
   std::string pluginPath_;
   std::string historyPath_;
+  std::optional<double> keepDays_;
 
   FILE* out_ = nullptr;     // the program's own standard output
   FILE* events_ = nullptr;  // the event stream, when there is one

@@ -19,6 +19,10 @@ int main(int argc, char** argv) {
   app.add_option("--replay", o.replay, "answer every request from FILE instead of the lines");
   app.add_option("--record", o.record, "write every reply as received to FILE, in replay format");
   app.add_option("--history", o.history, "SQLite history database (overrides \"history\")");
+  app.add_option("--keep-days", o.keepDays,
+                 "keep the history's last N days (fractional: 0.25 is six hours); "
+                 "overrides \"keep_days\"")
+      ->check(CLI::PositiveNumber);
   app.add_flag("--trace", o.trace, "print every frame (>> sent, << received) on standard error");
   auto* exportOption =
       app.add_option("--export", o.exportFormat,

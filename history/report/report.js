@@ -41,6 +41,9 @@
     head.append(p);
     if (session.undecoded)
       head.append(el('p', {id: 'undecoded'}, session.undecoded + ' saved images did not decode and are left out.'));
+    if (session.held_first)
+      head.append(el('p', {id: 'held'}, 'The history holds the rounds from ' + session.held_first.replace('T', ' ') +
+          ' to ' + session.held_last.replace('T', ' ') + '.'));
     if (session.from || session.to)
       head.append(el('p', {}, 'Range asked for: ' + (session.from || 'start') + ' to ' + (session.to || 'end') + '.'));
     if (!session.units.length) return;

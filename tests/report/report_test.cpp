@@ -4,6 +4,7 @@
 #include <json/reader.h>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -171,6 +172,42 @@ TEST(SessionReport, AlarmBarsRunFromRaisedToClearedWithinTheRange) {
   EXPECT_EQ(inside[1][0].asInt64(), base + 180);
   EXPECT_TRUE(inside[1][1].isNull());
   EXPECT_EQ(s["alarms_raised"].asUInt(), 2u);
+}
+
+TEST(SessionReport, ThinnedAsTheRoundsComeTheSamePageAsThinnedAtTheEnd) {
+  // A rectifier unit with a module fault now and then, a second module from round 3000 on,
+  // not-available values and the line lost twice, the first time right after the first
+  // round; thinned as its rounds come (the time of the
+  // last round known in advance, as a history's reader gives it) or once they are all in.
+  auto fill = [](zel::SessionReport& report) {
+    long t = 0;
+    for (int k = 0; k < 9000; ++k) {
+      t += k == 1 || k == 7000 ? 600 : k % 40 == 0 ? 4 : 2;
+      Fields f{{"group_analog", 53.5 + (k % 17) * 0.1},
+               {"module_1_analog", k % 13 == 0 ? 0.0 : 20 + (k % 7) * 0.25},
+               {"module_1_fault", k % 500 < 3 ? 1.0 : 0.0}};
+      if (k >= 3000) f.push_back({"module_2_analog", 19 + (k % 11) * 0.5});
+      report.AddImage(100, 5107, kStart + pt::seconds(t), f);
+    }
+    return kStart + pt::seconds(t);
+  };
+  zel::SessionReport atTheEnd;
+  const pt::ptime last = fill(atTheEnd);
+  zel::SessionReport asTheyCome;
+  int asked = 0;
+  asTheyCome.SetLastRound([&](unsigned dataId) -> std::optional<pt::ptime> {
+    ++asked;
+    EXPECT_EQ(dataId, 100u);
+    return last;
+  });
+  fill(asTheyCome);
+  EXPECT_EQ(asked, 1);
+  const Json::Value s = SessionOf(asTheyCome);
+  const Json::Value& gaps = s["units"][0]["gaps"];
+  ASSERT_EQ(gaps.size(), 2u);
+  EXPECT_EQ(gaps[0][1].asInt64() - gaps[0][0].asInt64(), 600);
+  EXPECT_GT(s["units"][0]["thinned"].asUInt(), 1u);
+  EXPECT_EQ(s, SessionOf(atTheEnd));
 }
 
 TEST(SessionReport, AnEmptyHistoryStillGivesAPage) {

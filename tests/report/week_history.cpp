@@ -2,12 +2,14 @@
 // bench host's history: the reference site's images, as the simulator's truth gives them, one
 // round every 2 s, with daily swings, a module fault now and then (with its alarm events, as the
 // host's rule evaluation writes them), a not-available phase current every 997th round and the
-// line lost for an hour on the third day.
-//   report-week-history DB ROUNDS
+// line lost for an hour on the third day. With KEEP_DAYS the history keeps that many days and
+// commits every round, as a session does.
+//   report-week-history DB ROUNDS [KEEP_DAYS]
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "Scenario.h"
@@ -40,13 +42,15 @@ sim::Stamp StampOf(pt::ptime t) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: report-week-history DB ROUNDS\n");
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: report-week-history DB ROUNDS [KEEP_DAYS]\n");
     return 2;
   }
   try {
     const long rounds = std::stol(argv[2]);
-    zel::SqliteHistory history(argv[1]);
+    std::optional<double> keepDays;
+    if (argc == 4) keepDays = std::stod(argv[3]);
+    zel::SqliteHistory history(argv[1], keepDays);
     sim::Site site = sim::Scenario::Load(RVT_REFERENCE_SCENARIO).SiteAt(1);
     const sim::ImageIds ids{{101}, {102}, 100};
     const long lostFrom = static_cast<long>(2.5 * kDayS);
@@ -99,7 +103,7 @@ int main(int argc, char** argv) {
       history.Append(ids.ac[0], when, images.ac[0]);
       history.Append(ids.rc, when, images.rc);
       history.Append(ids.dc[0], when, images.dc[0]);
-      if (r % 1000 == 999) history.Commit();  // a transaction per 1000 rounds: quick to write
+      if (keepDays || r % 1000 == 999) history.Commit();  // else one per 1000 rounds: quick
     }
     history.Commit();
   } catch (const std::exception& e) {

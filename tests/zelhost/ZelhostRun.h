@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zelhost_test {
@@ -75,6 +78,22 @@ class ZelhostTest : public ::testing::Test {
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     r.err = ReadFile(dir + "stderr");
     return r;
+  }
+
+  // Runs the program (under the target's emulator in a cross build) and returns its exit status
+  // and its peak resident memory in KiB (the emulator's, under emulation).
+  std::pair<int, long> ZelhostPeak(const std::string& args) {
+    const std::string cmd = std::string("exec ") + ZELHOST_PROGRAM + " " + args + " > '" + dir +
+                            "stdout' 2> '" + dir + "stderr'";
+    const pid_t child = fork();
+    if (child == 0) {
+      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    int raw = 0;
+    rusage use{};
+    if (child < 0 || wait4(child, &raw, 0, &use) != child) return {-1, 0};
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, use.ru_maxrss};
   }
 
   // Runs a replay and returns its events.
