@@ -77,4 +77,6 @@ extern "C" long long zel_local_time(void) {
   return (zel::HostClock::Now() - zel::kEpoch).total_seconds();
 }
 
-extern "C" void zel_pause(unsigned int microseconds) { zel::HostClock::Pause(microseconds); }
+extern "C" void zel_pause(unsigned int microseconds) {
+  zel::HostClock::Pause(microseconds);
+}

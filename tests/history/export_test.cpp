@@ -13,6 +13,7 @@
 #include "Export.h"
 #include "HistoryReader.h"
 #include "ReportFile.h"
+#include "SessionData.h"
 #include "SqliteHistory.h"
 
 namespace {
@@ -91,16 +92,7 @@ class HistoryRangeTest : public ::testing::Test {
     zel::WriteReport(db, range, dir + "report.html");
     std::ifstream in(dir + "report.html");
     const std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::string open = "<script type=\"application/json\" id=\"session\">";
-    const size_t from = page.find(open);
-    EXPECT_NE(from, std::string::npos);
-    const size_t to = page.find("</script>", from);
-    std::istringstream json(page.substr(from + open.size(), to - from - open.size()));
-    Json::Value v;
-    Json::CharReaderBuilder b;
-    std::string errors;
-    EXPECT_TRUE(Json::parseFromStream(b, json, &v, &errors)) << errors;
-    return v;
+    return SessionDataOf(page);
   }
 
   std::string dir;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Report.h"
+#include "SessionData.h"
 #include "Text.h"
 
 namespace {
@@ -23,17 +24,7 @@ const pt::ptime kStart(boost::gregorian::date(2026, 1, 1));
 
 // The session data inside the page.
 Json::Value SessionOf(const zel::SessionReport& report) {
-  const std::string page = report.Page();
-  const std::string open = "<script type=\"application/json\" id=\"session\">";
-  const size_t from = page.find(open);
-  EXPECT_NE(from, std::string::npos);
-  const size_t to = page.find("</script>", from);
-  std::istringstream in(page.substr(from + open.size(), to - from - open.size()));
-  Json::Value v;
-  Json::CharReaderBuilder b;
-  std::string errors;
-  EXPECT_TRUE(Json::parseFromStream(b, in, &v, &errors)) << errors;
-  return v;
+  return SessionDataOf(report.Page());
 }
 
 const Json::Value& Series(const Json::Value& session, unsigned dataId, const std::string& label) {
